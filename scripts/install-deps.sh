@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs everything the project needs on a fresh Debian machine (run as root).
+# Safe to run again: apt-get skips what is already there.
+set -euo pipefail
+packages=(
+  cmake g++ make libgtest-dev libbenchmark-dev      # native build and tests
+  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64    # Windows cross build
+  wine64                                            # runs the Windows build
+  locales                                           # a comma-decimal locale for formatter tests
+  libxml2-utils python3 curl                        # body checks in process tests
+  wrk nginx-light                                   # benchmarks
+  clang                                             # fuzz targets (libFuzzer)
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+# A locale whose decimal point is a comma: the formatter must still write '.'.
+if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+  sed -i 's/^# *\(de_DE.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  grep -q '^de_DE.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' >> /etc/locale.gen
+  locale-gen >/dev/null
+fi
