@@ -23,3 +23,11 @@ void LowerCase(wchar_t* text, std::size_t length);
 wchar_t UpperCaseChar(wchar_t ch);
 
 }  // namespace platform
+
+namespace platform {
+
+// White space as the system's wide classification counts it (iswspace; on
+// Linux in the C.UTF-8 locale, so the other Unicode space characters count).
+bool IsSpace(wchar_t ch);
+
+}  // namespace platform

@@ -114,3 +114,12 @@ wchar_t UpperCaseChar(wchar_t ch) {
 }
 
 }  // namespace platform
+
+namespace platform {
+
+bool IsSpace(wchar_t ch) {
+  locale_t locale = Utf8Locale();
+  return locale != static_cast<locale_t>(0) ? iswspace_l(ch, locale) != 0 : iswspace(ch) != 0;
+}
+
+}  // namespace platform

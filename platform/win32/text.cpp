@@ -75,3 +75,9 @@ wchar_t UpperCaseChar(wchar_t ch) {
 }
 
 }  // namespace platform
+
+namespace platform {
+
+bool IsSpace(wchar_t ch) { return iswspace(ch) != 0; }
+
+}  // namespace platform

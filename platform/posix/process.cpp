@@ -1,0 +1,54 @@
+#include "platform/process.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "platform/posix/file_io.h"
+
+extern char** environ;
+
+namespace platform {
+namespace {
+
+// Starts argv[0] from the PATH with the standard streams on /dev/null in a new
+// session; a detached thread reaps it so that no zombie stays behind.
+bool SpawnDetached(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  for (int fd = 0; fd <= 2; ++fd) {
+    posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+  }
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+  pid_t pid = 0;
+  int rc = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  if (rc != 0) return false;
+  std::thread([pid] {
+    int status = 0;
+    waitpid(pid, &status, 0);
+  }).detach();
+  return true;
+}
+
+}  // namespace
+
+bool StartElevated(const std::wstring& exe, const std::wstring& params) {
+  std::vector<std::string> args{"pkexec", NarrowPath(exe)};
+  std::istringstream words(NarrowPath(params));
+  for (std::string word; words >> word;) args.push_back(word);
+  return SpawnDetached(args);
+}
+
+}  // namespace platform

@@ -1,0 +1,25 @@
+#pragma once
+// Private-profile (INI) files: GetPrivateProfileIntW / WritePrivateProfileStringW
+// on Windows, our own reader and writer with the same rules on Linux:
+// - section and key names match without regard to case; only the first
+//   section of a name counts, and in it the first line of a key;
+// - lines starting with ';' are comments; values are trimmed;
+// - an integer is an optional sign and leading decimal digits, wrapping at 32
+//   bits; no digits read as 0, an empty or missing value as the default
+//   (Windows also reads a "0x" prefix as hexadecimal; Linux does not).
+// The Linux writer keeps every other line byte for byte, replaces the key's
+// line or adds it to its section (or the section at the end), and replaces the
+// file atomically (a temporary file beside it, then rename).
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+std::int32_t ReadIniInt(const std::wstring& file, const wchar_t* section, const wchar_t* key,
+                        std::int32_t default_value);
+
+// False when the file cannot be written; LastError() then tells why.
+bool WriteIniString(const std::wstring& file, const wchar_t* section, const wchar_t* key,
+                    const wchar_t* value);
+
+}  // namespace platform

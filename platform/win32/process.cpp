@@ -1,0 +1,14 @@
+#include "platform/process.h"
+
+#include <shellapi.h>
+#include <windows.h>
+
+namespace platform {
+
+bool StartElevated(const std::wstring& exe, const std::wstring& params) {
+  HINSTANCE result =
+      ShellExecuteW(nullptr, L"runas", exe.c_str(), params.c_str(), nullptr, SW_HIDE);
+  return reinterpret_cast<INT_PTR>(result) > 32;
+}
+
+}  // namespace platform
