@@ -1,0 +1,27 @@
+#pragma once
+// The process-wide queue of accepted connections shared by every server and
+// every worker: entries in arrival order behind a timed mutex, a manual-reset
+// work event, and the count of idle workers.
+#include <atomic>
+#include <deque>
+#include <mutex>
+
+#include "http/manual_reset_event.h"
+#include "platform/socket.h"
+
+class HTTPServer;
+
+struct QueueEntry {
+  platform::SocketHandle socket;
+  HTTPServer* server;
+};
+
+struct ConnectionQueue {
+  std::deque<QueueEntry> entries;  // guarded by mutex
+  std::timed_mutex mutex;
+  ManualResetEvent work_event;
+  std::atomic<int> idle_workers{0};
+  std::atomic<int> workers{0};  // workers started so far (they never end)
+};
+
+ConnectionQueue& TheConnectionQueue();

@@ -1,0 +1,240 @@
+#include "http/http_server.h"
+
+#include <chrono>
+#include <memory>
+#include <system_error>
+#include <thread>
+
+#include "foundation/conversions.h"
+#include "http/connection_queue.h"
+#include "http/debug_print.h"
+#include "http/request.h"
+#include "http/server_limits.h"
+#include "platform/clock.h"
+
+namespace {
+
+constexpr int kListenBacklog = 0x7FFFFFFF;
+
+struct StartRecord {
+  std::wstring directory;
+  std::uint16_t port;
+  HTTPServer* server;
+};
+
+void SendResponse(Request& request) {
+  const std::string& response = request.Response();
+  for (;;) {
+    if (platform::WaitWritable(request.Socket(), ServerTimeouts().io_wait_ms) !=
+        platform::WaitResult::Ready) {
+      return;
+    }
+    std::size_t left = response.size() - request.send_position;
+    int chunk = left < static_cast<std::size_t>(kSendChunk) ? static_cast<int>(left) : kSendChunk;
+    int sent =
+        platform::SendBytes(request.Socket(), response.data() + request.send_position, chunk);
+    if (sent > 0) {
+      request.send_position += sent;
+      request.bytes_sent += sent;
+    }
+    // A short chunk ends the sending; a buffer of whole chunks ends with an
+    // empty one.
+    if (sent < 0 || chunk < kSendChunk) return;
+  }
+}
+
+void ServeConnection(const QueueEntry& entry) {
+  DebugPrint(L"HandleRequest for %d", static_cast<int>(entry.socket));
+  std::uint32_t started = platform::TickCount();
+  try {
+    Request request(entry.socket, entry.server);
+    if (request.ReadRequest()) SendResponse(request);
+  } catch (...) {
+    // A failure while reading, handling or sending costs this connection only.
+  }
+  DebugPrint(L"Closing connection: %d", static_cast<int>(entry.socket));
+  HTTPServer::CloseConnection(entry.socket);
+  DebugPrint(L"Handled %d in %d ms", static_cast<int>(entry.socket),
+             static_cast<int>(platform::TickCount() - started));
+}
+
+// Takes the next connection, waiting for the work event while there is none.
+QueueEntry TakeConnection(ConnectionQueue& queue) {
+  for (;;) {
+    while (!queue.mutex.try_lock_for(std::chrono::milliseconds(ServerTimeouts().worker_mutex_ms))) {
+    }
+    QueueEntry entry{platform::kNoSocket, nullptr};
+    if (queue.entries.empty()) {
+      queue.work_event.Reset();
+    } else {
+      entry = queue.entries.front();
+      queue.entries.pop_front();
+      if (entry.socket == 0) {
+        queue.work_event.Reset();
+        entry.socket = platform::kNoSocket;
+      } else {
+        --queue.idle_workers;
+      }
+    }
+    queue.mutex.unlock();
+    if (entry.socket != platform::kNoSocket) return entry;
+    queue.work_event.Wait();
+  }
+}
+
+void WorkerThread() {
+  ConnectionQueue& queue = TheConnectionQueue();
+  ++queue.idle_workers;
+  queue.work_event.Wait();
+  for (;;) {
+    QueueEntry entry = TakeConnection(queue);
+    ServeConnection(entry);
+    ++queue.idle_workers;
+  }
+}
+
+bool StartWorker() {
+  try {
+    std::thread(WorkerThread).detach();
+    ++TheConnectionQueue().workers;
+    return true;
+  } catch (const std::system_error&) {
+    // No thread now: the connection stays queued for the next free worker.
+    return false;
+  }
+}
+
+void ListenerThread(std::unique_ptr<StartRecord> record) {
+  record->server->Listen(record->port, record->directory);
+}
+
+}  // namespace
+
+HttpTimeouts& ServerTimeouts() {
+  static HttpTimeouts timeouts;
+  return timeouts;
+}
+
+ConnectionQueue& TheConnectionQueue() {
+  static ConnectionQueue queue;
+  return queue;
+}
+
+HTTPServer::~HTTPServer() {
+  Stop();
+  // The listener thread still reads this object until its loop has ended.
+  for (int i = 0; i < 200 && listening_; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+bool HTTPServer::Start(std::uint16_t port, const std::wstring& directory) {
+  try {
+    auto record = std::make_unique<StartRecord>(StartRecord{directory, port, this});
+    std::thread(ListenerThread, std::move(record)).detach();
+  } catch (...) {
+  }
+  return true;
+}
+
+bool HTTPServer::Listen(std::uint16_t port, const std::wstring& directory) {
+  try {
+    stop_requested_ = false;
+    directory_ = directory;
+    if (!directory_.empty() && (directory_.back() == L'\\' || directory_.back() == L'/')) {
+      directory_.pop_back();
+    }
+    if (!platform::SocketsStartup()) return false;
+    platform::SocketHandle s = platform::CreateTcpSocket();
+    if (s == platform::kNoSocket) {
+      DebugPrint(L"Winsock Error: %ls, err=%d", L"Could not create listen socket",
+                 platform::SocketError());
+      return false;
+    }
+    if (port == 0) port = platform::ServicePort("http");
+    if (port == 0) port = 80;
+    const wchar_t* failed = nullptr;
+    if (!platform::BindAnyAddress(s, port)) {
+      failed = L"bind() error";
+    } else if (!platform::ListenOn(s, kListenBacklog)) {
+      failed = L"listen() error";
+    }
+    if (failed != nullptr) {
+      DebugPrint(L"Winsock Error: %ls, err=%d", failed, platform::SocketError());
+      platform::CloseSocket(s);
+      return false;
+    }
+    socket_ = s;
+    bound_port_ = platform::LocalPort(s);
+    DebugPrint(L"HTTP Server Started: %ls [%ls] on port %d",
+               AnsiToWide(platform::HostName()).GetString(),
+               AnsiToWide(platform::HostAddress()).GetString(), static_cast<int>(port));
+    listening_ = true;
+    AcceptLoop();
+    listening_ = false;
+    platform::SocketsCleanup();
+    DebugPrint(L"Server Stopped");
+    return true;
+  } catch (...) {
+    listening_ = false;
+    return false;
+  }
+}
+
+void HTTPServer::AcceptLoop() {
+  while (!stop_requested_) {
+    platform::SocketHandle connection = platform::AcceptConnection(socket_);
+    if (connection == platform::kNoSocket) {
+      if (stop_requested_) break;
+      int error = platform::SocketError();
+      DebugPrint(L"Winsock Error: %ls, err=%d", L"accept() error", error);
+      if (platform::IsResourceShortage(error)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(kAcceptBackoffMs));
+      }
+      continue;
+    }
+    DebugPrint(L"Accepted request on socket %d", static_cast<int>(connection));
+    QueueConnection(connection);
+  }
+}
+
+void HTTPServer::QueueConnection(platform::SocketHandle socket) {
+  ConnectionQueue& queue = TheConnectionQueue();
+  if (!queue.mutex.try_lock_for(std::chrono::milliseconds(ServerTimeouts().queue_mutex_ms))) {
+    CloseConnection(socket);
+    return;
+  }
+  queue.entries.push_back({socket, this});
+  queue.work_event.Set();
+  bool start_thread = static_cast<int>(queue.entries.size()) > queue.idle_workers.load();
+  queue.mutex.unlock();
+  DebugPrint(L"Set event for %d, startthread=%d", static_cast<int>(socket), start_thread ? 1 : 0);
+  if (start_thread) StartWorker();
+}
+
+void HTTPServer::Stop() {
+  stop_requested_ = true;
+  platform::SocketHandle s = socket_.exchange(platform::kNoSocket);
+  if (s != platform::kNoSocket) platform::StopListening(s);
+  DebugPrint(L"Server Stopping");
+}
+
+void HTTPServer::CloseConnection(platform::SocketHandle socket) {
+  DebugPrint(L"Closing socket %d", static_cast<int>(socket));
+  platform::ShutdownSocket(socket, platform::ShutdownHow::Send);
+  // Wait for the peer to finish, but not forever and not for ever more bytes.
+  char discard[1023];
+  std::size_t drained = 0;
+  std::uint32_t started = platform::TickCount();
+  while (drained < kMaxDrainBytes) {
+    int left_ms = ServerTimeouts().drain_ms - static_cast<int>(platform::TickCount() - started);
+    if (left_ms <= 0 || platform::WaitReadable(socket, left_ms) != platform::WaitResult::Ready) {
+      break;
+    }
+    int n = platform::Receive(socket, discard, sizeof discard);
+    if (n <= 0) break;
+    drained += static_cast<std::size_t>(n);
+  }
+  platform::ShutdownSocket(socket, platform::ShutdownHow::Both);
+  platform::CloseSocket(socket);
+}

@@ -1,0 +1,57 @@
+#pragma once
+// HTTPServer: a small HTTP/1.1 server. Start runs the listener on its own
+// thread; accepted connections go to the process-wide queue, and workers,
+// started on demand and never ended, serve one connection at a time: read the
+// request, call HandleRequest, send the response in 1024-byte chunks, close.
+// Every response closes its connection.
+//
+// HandleRequest runs on worker threads, several at once. Its contract: true,
+// the response built on the Request is sent; false, 404; an exception, 500.
+// The base class serves static files below the directory given to Start.
+//
+// Destroying the server is the stop step: the listening socket is closed and
+// Listen returns true after tracing "Server Stopped". Workers are not stopped.
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "platform/socket.h"
+
+class Request;
+
+class HTTPServer {
+ public:
+  HTTPServer() = default;
+  virtual ~HTTPServer();
+  HTTPServer(const HTTPServer&) = delete;
+  HTTPServer& operator=(const HTTPServer&) = delete;
+
+  virtual bool HandleRequest(Request& request, const std::wstring& path);
+
+  // Starts the listener thread and returns true at once; set-up failures show
+  // only in the trace.
+  bool Start(std::uint16_t port, const std::wstring& directory);
+  // Sets up the socket and runs the accept loop on the calling thread. False
+  // when set-up fails, true after an orderly stop.
+  bool Listen(std::uint16_t port, const std::wstring& directory);
+  // The stop step (also run by the destructor).
+  void Stop();
+
+  bool IsListening() const noexcept { return listening_; }
+  std::uint16_t BoundPort() const noexcept { return bound_port_; }
+  const std::wstring& Directory() const noexcept { return directory_; }
+
+  // The graceful close: shut down sending, discard what the peer still sends
+  // (bounded in time and bytes), shut down both ways, close.
+  static void CloseConnection(platform::SocketHandle socket);
+
+ private:
+  void AcceptLoop();
+  void QueueConnection(platform::SocketHandle socket);
+
+  std::atomic<bool> listening_{false};
+  std::wstring directory_;
+  std::atomic<bool> stop_requested_{false};
+  std::atomic<platform::SocketHandle> socket_{platform::kNoSocket};
+  std::atomic<std::uint16_t> bound_port_{0};
+};

@@ -1,0 +1,68 @@
+#pragma once
+// Request: one connection's request and response. Built by a worker for an
+// accepted socket (not owned), it reads the request text, parses the request
+// line, the query and a URL-encoded form body, calls the server's
+// HandleRequest, and holds the complete response bytes for the worker to send.
+// Belongs to one worker thread.
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "platform/socket.h"
+
+class HTTPServer;
+
+using StatusIndex = unsigned;
+
+inline constexpr StatusIndex kStatusOk = 0;
+inline constexpr StatusIndex kStatusBadRequest = 7;
+inline constexpr StatusIndex kStatusNotFound = 10;
+inline constexpr StatusIndex kStatusServerError = 11;
+inline constexpr StatusIndex kStatusNotImplemented = 12;
+
+// The status line of an index, CR LF included (index 15 and above: 500).
+const char* StatusLine(StatusIndex index);
+
+// Percent-decodes `path` into `out` (capacity bytes, terminator included).
+// Fails on a "%" not followed by two hexadecimal digits, on "%00", and when
+// the decoded path needs more than `capacity` bytes; `needed` reports the
+// length needed with the terminator.
+bool UnescapePath(const char* path, char* out, std::size_t capacity, std::size_t& needed);
+
+class Request {
+ public:
+  Request(platform::SocketHandle socket, HTTPServer* server);
+  virtual ~Request() = default;
+
+  // Reads the request and handles it. False, with no response built, when
+  // nothing arrived within the wait or a receive failed.
+  bool ReadRequest();
+  void ParseRequest(const std::string& text);
+  // Decodes name=value pairs of `text` (modified in place) into the parameters.
+  void ParseParams(char* text);
+  // The value stored for `name` (any ASCII letter case), or empty text.
+  std::string GetParam(const char* name) const;
+
+  // Replaces the response: status line, the fixed headers with the content
+  // type registered for the extension of `content_type_source` (the text
+  // from its last "."), a blank line, and the body.
+  void SetResponse(StatusIndex status, const char* body, int length,
+                   const wchar_t* content_type_source);
+  void SetResponseText(StatusIndex status, const char* body, const wchar_t* content_type_source);
+  void SetErrorResponse(StatusIndex status);
+
+  const std::string& Response() const noexcept { return response_; }
+  platform::SocketHandle Socket() const noexcept { return socket_; }
+  const std::map<std::string, std::string>& Params() const noexcept { return parameters_; }
+
+  std::uint32_t start_time;
+  std::int32_t bytes_received = 0;
+  std::int32_t bytes_sent = 0;
+  std::int32_t send_position = 0;
+
+ private:
+  platform::SocketHandle socket_;
+  std::string response_;
+  HTTPServer* server_;
+  std::map<std::string, std::string> parameters_;
+};

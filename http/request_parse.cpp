@@ -1,0 +1,141 @@
+// Parsing the request line, the path, the query and the form body.
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "foundation/conversions.h"
+#include "http/http_server.h"
+#include "http/request.h"
+#include "http/server_limits.h"
+
+namespace {
+
+struct Lines {
+  std::vector<std::string> lines;
+  std::string body;
+  bool has_body = false;
+};
+
+// Splits at LF (runs of LF count as one separator), drops one trailing CR per
+// line, and finds the form body: the line after the first line that was one
+// character long (normally the CR of the blank line).
+Lines SplitRequest(const std::string& text) {
+  Lines result;
+  bool next_is_body = false;
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    if (text[pos] == '\n') {
+      ++pos;
+      continue;
+    }
+    std::size_t end = text.find('\n', pos);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(pos, end - pos);
+    bool one_char = line.size() == 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (next_is_body && !result.has_body) result.body = line, result.has_body = true;
+    if (one_char) next_is_body = true;
+    result.lines.push_back(std::move(line));
+    pos = end;
+  }
+  return result;
+}
+
+// The next token of `line` from `pos`, separators skipped first.
+std::string NextToken(const std::string& line, std::size_t& pos, const char* separators) {
+  std::size_t start = line.find_first_not_of(separators, pos);
+  if (start == std::string::npos) return pos = line.size(), std::string();
+  std::size_t end = line.find_first_of(separators, start);
+  if (end == std::string::npos) end = line.size();
+  pos = end;
+  return line.substr(start, end - start);
+}
+
+bool SameIgnoringCase(const std::string& a, const char* b) {
+  std::size_t n = std::strlen(b);
+  if (a.size() != n) return false;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (std::toupper(static_cast<unsigned char>(a[i])) != b[i]) return false;
+  }
+  return true;
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+}  // namespace
+
+bool UnescapePath(const char* path, char* out, std::size_t capacity, std::size_t& needed) {
+  bool ok = true;
+  std::size_t written = 0;
+  auto put = [&](char c) {
+    if (written < capacity) out[written] = c;
+    ++written;
+  };
+  for (const char* p = path; *p != 0; ++p) {
+    if (*p != '%') {
+      put(*p);
+      continue;
+    }
+    int high = p[1] != 0 ? HexValue(p[1]) : -1;
+    int low = high >= 0 && p[2] != 0 ? HexValue(p[2]) : -1;
+    if (low < 0 || (high == 0 && low == 0)) {
+      ok = false;
+      break;
+    }
+    put(static_cast<char>(high * 16 + low));
+    p += 2;
+  }
+  needed = written + 1;
+  if (written < capacity)
+    out[written] = 0;
+  else if (capacity > 0)
+    out[capacity - 1] = 0;
+  return ok && needed <= capacity;
+}
+
+void Request::ParseRequest(const std::string& text) {
+  try {
+    Lines split = SplitRequest(text);
+    if (split.lines.empty()) return SetErrorResponse(kStatusBadRequest);
+    const std::string& request_line = split.lines.front();
+    std::size_t pos = 0;
+    std::string method = NextToken(request_line, pos, " \r\n");
+    if (method.empty()) return SetErrorResponse(kStatusBadRequest);
+    if (!SameIgnoringCase(method, "GET") && !SameIgnoringCase(method, "POST")) {
+      return SetErrorResponse(kStatusNotImplemented);
+    }
+    std::string target = NextToken(request_line, pos, " \r");
+    if (target.empty()) return SetErrorResponse(kStatusBadRequest);
+    std::size_t question = target.find('?');
+    std::string path = target.substr(0, question);
+    std::string query;
+    if (question != std::string::npos) {
+      std::size_t start = target.find_first_not_of('?', question);
+      if (start != std::string::npos) query = target.substr(start, target.find('?', start) - start);
+    }
+    char decoded[kDecodedPathBuffer];
+    std::size_t needed = 0;
+    // A path that cannot be decoded whole is a bad request, not a shorter path.
+    if (!UnescapePath(path.c_str(), decoded, sizeof decoded, needed)) {
+      return SetErrorResponse(kStatusBadRequest);
+    }
+    if (std::strstr(decoded, "..") != nullptr) return SetErrorResponse(kStatusBadRequest);
+    ParseParams(query.data());
+    if (split.has_body) ParseParams(split.body.data());
+    bool handled;
+    try {
+      CWString wide_path = AnsiToWide(decoded);
+      handled = server_->HandleRequest(*this, std::wstring(wide_path.View()));
+    } catch (...) {
+      return SetErrorResponse(kStatusServerError);
+    }
+    if (!handled) SetErrorResponse(kStatusNotFound);
+  } catch (...) {
+    // Anything else ends the parse quietly; the worker sends what there is.
+  }
+}

@@ -1,0 +1,21 @@
+#pragma once
+// The HTTP server's limits and waits. The waits are defaults that tests may
+// shorten through ServerTimeouts(); the limits are fixed.
+#include <cstddef>
+
+inline constexpr int kReceiveChunk = 2047;               // bytes per receive call
+inline constexpr int kSendChunk = 1024;                  // bytes per send call
+inline constexpr std::size_t kMaxRequestBytes = 65536;   // longer requests get 400
+inline constexpr std::size_t kDecodedPathBuffer = 2000;  // decoded path + terminator
+inline constexpr std::size_t kMaxDrainBytes = 65536;     // discarded by the graceful close
+inline constexpr int kAcceptBackoffMs = 100;             // after running out of descriptors
+
+struct HttpTimeouts {
+  int io_wait_ms = 10000;      // readable / writable waits of a worker
+  int queue_mutex_ms = 10000;  // the listener's wait for the queue mutex
+  int worker_mutex_ms = 5000;  // a worker's wait for the queue mutex (repeated)
+  int drain_ms = 10000;        // the graceful close's wait for the peer
+};
+
+// Process-wide; set before the server starts.
+HttpTimeouts& ServerTimeouts();

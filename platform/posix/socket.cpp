@@ -1,0 +1,154 @@
+#include "platform/socket.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace platform {
+namespace {
+
+int Fd(SocketHandle s) { return static_cast<int>(s); }
+
+WaitResult WaitFor(SocketHandle s, short events, int timeout_ms) {
+  pollfd p{Fd(s), events, 0};
+  for (;;) {
+    int rc = poll(&p, 1, timeout_ms);
+    if (rc > 0) return WaitResult::Ready;  // errors and hang-ups show in the next call
+    if (rc == 0) return WaitResult::Timeout;
+    if (errno != EINTR) return WaitResult::Failed;
+  }
+}
+
+}  // namespace
+
+bool SocketsStartup() {
+  rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+  }
+  return true;
+}
+
+void SocketsCleanup() {}
+
+SocketHandle CreateTcpSocket() {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+  return fd < 0 ? kNoSocket : fd;
+}
+
+bool BindAnyAddress(SocketHandle s, std::uint16_t port) {
+  int on = 1;
+  setsockopt(Fd(s), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  address.sin_port = htons(port);
+  return bind(Fd(s), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+}
+
+bool ListenOn(SocketHandle s, int backlog) { return listen(Fd(s), backlog) == 0; }
+
+SocketHandle AcceptConnection(SocketHandle listener) {
+  sockaddr_in peer{};
+  socklen_t length = sizeof peer;
+  for (;;) {
+    int fd = accept4(Fd(listener), reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
+    if (fd >= 0) return fd;
+    if (errno != EINTR) return kNoSocket;
+  }
+}
+
+int SocketError() { return errno; }
+
+bool IsResourceShortage(int error) {
+  return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
+}
+
+WaitResult WaitReadable(SocketHandle s, int timeout_ms) { return WaitFor(s, POLLIN, timeout_ms); }
+WaitResult WaitWritable(SocketHandle s, int timeout_ms) { return WaitFor(s, POLLOUT, timeout_ms); }
+
+int Receive(SocketHandle s, char* buffer, int length) {
+  for (;;) {
+    ssize_t n = recv(Fd(s), buffer, static_cast<size_t>(length), 0);
+    if (n >= 0) return static_cast<int>(n);
+    if (errno != EINTR) return -1;
+  }
+}
+
+int SendBytes(SocketHandle s, const char* bytes, int length) {
+  for (;;) {
+    ssize_t n = send(Fd(s), bytes, static_cast<size_t>(length), MSG_NOSIGNAL);
+    if (n >= 0) return static_cast<int>(n);
+    if (errno != EINTR) return -1;
+  }
+}
+
+void ShutdownSocket(SocketHandle s, ShutdownHow how) {
+  shutdown(Fd(s), how == ShutdownHow::Send ? SHUT_WR : SHUT_RDWR);
+}
+
+void CloseSocket(SocketHandle s) { close(Fd(s)); }
+
+void StopListening(SocketHandle s) {
+  shutdown(Fd(s), SHUT_RDWR);
+  close(Fd(s));
+}
+
+std::uint16_t ServicePort(const char* service) {
+  servent entry;
+  servent* found = nullptr;
+  char buffer[1024];
+  if (getservbyname_r(service, "tcp", &entry, buffer, sizeof buffer, &found) != 0 || !found) {
+    return 0;
+  }
+  return ntohs(static_cast<std::uint16_t>(found->s_port));
+}
+
+std::string HostName() {
+  char name[256] = {};
+  return gethostname(name, sizeof name) == 0 ? std::string(name) : std::string();
+}
+
+std::string HostAddress() {
+  std::string name = HostName();
+  if (name.empty()) return {};
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  addrinfo* result = nullptr;
+  if (getaddrinfo(name.c_str(), nullptr, &hints, &result) != 0 || result == nullptr) return {};
+  char text[INET_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(result->ai_addr)->sin_addr, text, sizeof text);
+  freeaddrinfo(result);
+  return text;
+}
+
+SocketHandle ConnectLoopback(std::uint16_t port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+  if (fd < 0) return kNoSocket;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return kNoSocket;
+  }
+  return fd;
+}
+
+std::uint16_t LocalPort(SocketHandle s) {
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  if (getsockname(Fd(s), reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
+  return ntohs(address.sin_port);
+}
+
+}  // namespace platform

@@ -1,0 +1,65 @@
+#pragma once
+// TCP sockets for the HTTP server: Winsock 2 on Windows, BSD sockets on Linux.
+//
+// Linux differences, each for a reason:
+// - waits use poll, never select (select cannot watch a descriptor numbered
+//   1024 or above, and the agent holds one descriptor per connection);
+// - every descriptor is close-on-exec, so a started monitor inherits none;
+// - send uses MSG_NOSIGNAL: a client that closed early must not raise SIGPIPE;
+// - the listening socket has SO_REUSEADDR, so a restart binds at once while
+//   old connections sit in TIME_WAIT (Windows sets no socket options);
+// - StopListening shuts the socket down before closing it, because closing
+//   alone does not wake a thread blocked in accept.
+// Error codes are Winsock codes on Windows (10048: address in use) and errno
+// values on Linux (98).
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+using SocketHandle = std::int64_t;
+inline constexpr SocketHandle kNoSocket = -1;
+
+enum class WaitResult { Ready, Timeout, Failed };
+
+// WSAStartup 2.0 (false when it fails or grants another version); on Linux
+// raises the soft open-file limit to the hard one and returns true.
+bool SocketsStartup();
+void SocketsCleanup();
+
+SocketHandle CreateTcpSocket();
+bool BindAnyAddress(SocketHandle s, std::uint16_t port);
+bool ListenOn(SocketHandle s, int backlog);
+// Accepts one connection; kNoSocket on failure (SocketError tells why).
+SocketHandle AcceptConnection(SocketHandle listener);
+int SocketError();
+// EMFILE, ENFILE, ENOBUFS, ENOMEM and their Winsock twins: the system is out
+// of descriptors or buffers, and retrying at once would only spin.
+bool IsResourceShortage(int error);
+
+WaitResult WaitReadable(SocketHandle s, int timeout_ms);
+WaitResult WaitWritable(SocketHandle s, int timeout_ms);
+// Both return the byte count, or -1 on error.
+int Receive(SocketHandle s, char* buffer, int length);
+int SendBytes(SocketHandle s, const char* bytes, int length);
+
+enum class ShutdownHow { Send = 1, Both = 2 };
+void ShutdownSocket(SocketHandle s, ShutdownHow how);
+void CloseSocket(SocketHandle s);
+// The stop step for a listening socket: wakes a blocked accept, then closes.
+void StopListening(SocketHandle s);
+
+// The port the services database gives for `service` over TCP, or 0.
+std::uint16_t ServicePort(const char* service);
+// The host name (empty on failure) and its first IPv4 address in dotted form
+// (empty when it cannot be resolved).
+std::string HostName();
+std::string HostAddress();
+// Connects to 127.0.0.1:port (blocking); kNoSocket on failure. For tests,
+// benchmarks and the agent's own checks.
+SocketHandle ConnectLoopback(std::uint16_t port);
+
+// The local port a socket is bound to (0 on failure); for tests and traces.
+std::uint16_t LocalPort(SocketHandle s);
+
+}  // namespace platform

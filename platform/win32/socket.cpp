@@ -1,0 +1,123 @@
+#include "platform/socket.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+namespace platform {
+namespace {
+
+SOCKET Sock(SocketHandle s) { return static_cast<SOCKET>(s); }
+
+WaitResult WaitFor(SocketHandle s, bool write, int timeout_ms) {
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(Sock(s), &set);
+  timeval timeout{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
+  int rc = select(0, write ? nullptr : &set, write ? &set : nullptr, nullptr, &timeout);
+  if (rc > 0) return WaitResult::Ready;
+  return rc == 0 ? WaitResult::Timeout : WaitResult::Failed;
+}
+
+}  // namespace
+
+bool SocketsStartup() {
+  WSADATA data;
+  if (WSAStartup(MAKEWORD(2, 0), &data) != 0) return false;
+  if (data.wVersion != MAKEWORD(2, 0)) {
+    WSACleanup();
+    return false;
+  }
+  return true;
+}
+
+void SocketsCleanup() { WSACleanup(); }
+
+SocketHandle CreateTcpSocket() {
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  return s == INVALID_SOCKET ? kNoSocket : static_cast<SocketHandle>(s);
+}
+
+bool BindAnyAddress(SocketHandle s, std::uint16_t port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  address.sin_port = htons(port);
+  return bind(Sock(s), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+}
+
+bool ListenOn(SocketHandle s, int backlog) { return listen(Sock(s), backlog) == 0; }
+
+SocketHandle AcceptConnection(SocketHandle listener) {
+  sockaddr_in peer{};
+  int length = sizeof peer;
+  SOCKET s = accept(Sock(listener), reinterpret_cast<sockaddr*>(&peer), &length);
+  return s == INVALID_SOCKET ? kNoSocket : static_cast<SocketHandle>(s);
+}
+
+int SocketError() { return WSAGetLastError(); }
+
+bool IsResourceShortage(int error) { return error == WSAEMFILE || error == WSAENOBUFS; }
+
+WaitResult WaitReadable(SocketHandle s, int timeout_ms) { return WaitFor(s, false, timeout_ms); }
+WaitResult WaitWritable(SocketHandle s, int timeout_ms) { return WaitFor(s, true, timeout_ms); }
+
+int Receive(SocketHandle s, char* buffer, int length) {
+  int n = recv(Sock(s), buffer, length, 0);
+  return n == SOCKET_ERROR ? -1 : n;
+}
+
+int SendBytes(SocketHandle s, const char* bytes, int length) {
+  int n = send(Sock(s), bytes, length, 0);
+  return n == SOCKET_ERROR ? -1 : n;
+}
+
+void ShutdownSocket(SocketHandle s, ShutdownHow how) {
+  shutdown(Sock(s), how == ShutdownHow::Send ? SD_SEND : SD_BOTH);
+}
+
+void CloseSocket(SocketHandle s) { closesocket(Sock(s)); }
+
+void StopListening(SocketHandle s) { closesocket(Sock(s)); }
+
+std::uint16_t ServicePort(const char* service) {
+  servent* entry = getservbyname(service, "tcp");
+  return entry == nullptr ? 0 : ntohs(static_cast<u_short>(entry->s_port));
+}
+
+std::string HostName() {
+  char name[256] = {};
+  return gethostname(name, sizeof name) == 0 ? std::string(name) : std::string();
+}
+
+std::string HostAddress() {
+  char name[128] = {};
+  if (gethostname(name, sizeof name) != 0) return {};
+  hostent* host = gethostbyname(name);
+  if (host == nullptr || host->h_addrtype != AF_INET || host->h_addr_list[0] == nullptr) return {};
+  in_addr address;
+  memcpy(&address, host->h_addr_list[0], sizeof address);
+  return inet_ntoa(address);
+}
+
+SocketHandle ConnectLoopback(std::uint16_t port) {
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (s == INVALID_SOCKET) return kNoSocket;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    closesocket(s);
+    return kNoSocket;
+  }
+  return static_cast<SocketHandle>(s);
+}
+
+std::uint16_t LocalPort(SocketHandle s) {
+  sockaddr_in address{};
+  int length = sizeof address;
+  if (getsockname(Sock(s), reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
+  return ntohs(address.sin_port);
+}
+
+}  // namespace platform

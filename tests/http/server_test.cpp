@@ -1,0 +1,266 @@
+// The listener, the workers and the graceful close, over real loopback
+// sockets. The first test relies on being the first to start workers in this
+// process.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "http/connection_queue.h"
+#include "http/debug_print.h"
+#include "http/http_server.h"
+#include "http/request.h"
+#include "http/server_limits.h"
+#include "tests/support/http_client.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using testing_support::BodyOf;
+using testing_support::Exchange;
+using testing_support::FreePort;
+
+// Collects the trace and lets a test wait for a line.
+class TraceLog {
+ public:
+  TraceLog() {
+    SetTraceSink([this](const std::wstring& line) {
+      std::lock_guard<std::mutex> hold(mutex_);
+      lines_.push_back(line);
+      changed_.notify_all();
+    });
+  }
+  ~TraceLog() { SetTraceSink(nullptr); }
+  bool WaitFor(const std::wstring& needle, int count = 1, int timeout_ms = 20000) {
+    std::unique_lock<std::mutex> hold(mutex_);
+    return changed_.wait_for(hold, std::chrono::milliseconds(timeout_ms),
+                             [&] { return CountLocked(needle) >= count; });
+  }
+  int Count(const std::wstring& needle) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return CountLocked(needle);
+  }
+
+ private:
+  int CountLocked(const std::wstring& needle) {
+    int n = 0;
+    for (const auto& l : lines_) n += l.find(needle) != std::wstring::npos;
+    return n;
+  }
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::wstring> lines_;
+};
+
+// A server whose handler answers with a body of a chosen size.
+class SizedServer : public HTTPServer {
+ public:
+  bool HandleRequest(Request& request, const std::wstring& path) override {
+    if (path == L"/static") return HTTPServer::HandleRequest(request, L"/data.txt");
+    if (path.rfind(L"/files", 0) == 0) return HTTPServer::HandleRequest(request, path.substr(6));
+    std::string body(body_size, 'b');
+    request.SetResponseText(kStatusOk, body.c_str(), L".txt");
+    return true;
+  }
+  std::size_t body_size = 5;
+};
+
+// Runs Listen on its own thread and stops it at the end.
+class RunningServer {
+ public:
+  explicit RunningServer(SizedServer& server, const std::wstring& directory = L"")
+      : server_(server), port_(FreePort()) {
+    thread_ = std::thread([this, directory] { result_ = server_.Listen(port_, directory); });
+    for (int i = 0; i < 500 && !server_.IsListening(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  ~RunningServer() { Stop(); }
+  bool Stop() {
+    if (thread_.joinable()) {
+      server_.Stop();
+      thread_.join();
+    }
+    return result_;
+  }
+  std::uint16_t port() const { return port_; }
+
+ private:
+  SizedServer& server_;
+  std::uint16_t port_;
+  std::thread thread_;
+  bool result_ = false;
+};
+
+class HttpServerTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = ServerTimeouts();
+    ServerTimeouts().io_wait_ms = 3000;
+    ServerTimeouts().drain_ms = 3000;
+  }
+  void TearDown() override { ServerTimeouts() = saved_; }
+  HttpTimeouts saved_;
+};
+
+TEST_F(HttpServerTest, FirstConnectionStartsAWorkerAndBusyWorkersGetCompany) {
+  TraceLog trace;
+  SizedServer server;
+  RunningServer running(server);
+  ASSERT_TRUE(server.IsListening());
+  EXPECT_EQ(TheConnectionQueue().workers.load(), 0);
+  EXPECT_EQ(BodyOf(Exchange(running.port(), "GET / HTTP/1.1\r\n\r\n")), "bbbbb");
+  EXPECT_EQ(trace.Count(L"startthread=1"), 1);
+  EXPECT_EQ(TheConnectionQueue().workers.load(), 1);
+
+  // Two silent clients hold their workers for the read wait: the idle worker
+  // takes one, so a second must be started for the other, and both are
+  // served at the same time.
+  platform::SocketHandle a = platform::ConnectLoopback(running.port());
+  platform::SocketHandle b = platform::ConnectLoopback(running.port());
+  ASSERT_TRUE(trace.WaitFor(L"HandleRequest for ", 3));
+  EXPECT_EQ(trace.Count(L"Handled "), 1);  // neither silent client is done yet
+  EXPECT_GE(TheConnectionQueue().workers.load(), 2);
+  platform::CloseSocket(a);
+  platform::CloseSocket(b);
+}
+
+TEST_F(HttpServerTest, SilentClientIsClosedWithNothingSent) {
+  ServerTimeouts().io_wait_ms = 300;
+  TraceLog trace;
+  SizedServer server;
+  RunningServer running(server);
+  platform::SocketHandle s = platform::ConnectLoopback(running.port());
+  char byte;
+  ASSERT_EQ(platform::WaitReadable(s, 20000), platform::WaitResult::Ready);
+  EXPECT_EQ(platform::Receive(s, &byte, 1), 0);  // closed, nothing sent
+  platform::CloseSocket(s);
+  EXPECT_TRUE(trace.WaitFor(L"Handled "));
+}
+
+TEST_F(HttpServerTest, ResponsesOfWholeChunksArriveComplete) {
+  SizedServer server;
+  RunningServer running(server);
+  // Headers for a body of 1000 bytes take 121 bytes; pick the body so that
+  // the whole response is exactly 2048 bytes.
+  std::size_t header =
+      std::string(
+          "HTTP/1.1 200 OK\r\nCache-Control: max-age=0\r\nConnection: close\r\nPragma: no-cache\r\n"
+          "Content-Type: text/plain\r\nContent-Length: 1000\r\n\r\n")
+          .size();
+  for (std::size_t total : {std::size_t{2048}, std::size_t{1024 * 40}, std::size_t{1500}}) {
+    server.body_size = total - header - (total - header >= 10000 ? 1 : 0);
+    std::string response = Exchange(running.port(), "GET / HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(BodyOf(response), std::string(server.body_size, 'b')) << total;
+  }
+}
+
+TEST_F(HttpServerTest, StopWhileWaitingInAcceptEndsListen) {
+  TraceLog trace;
+  SizedServer server;
+  RunningServer running(server);
+  ASSERT_TRUE(server.IsListening());
+  EXPECT_TRUE(running.Stop());
+  EXPECT_FALSE(server.IsListening());
+  EXPECT_EQ(trace.Count(L"Server Stopping"), 1);
+  EXPECT_EQ(trace.Count(L"Server Stopped"), 1);
+  EXPECT_EQ(trace.Count(L"accept() error"), 0);
+}
+
+TEST_F(HttpServerTest, BindToAPortInUseIsTraced) {
+  TraceLog trace;
+  platform::SocketsStartup();
+  platform::SocketHandle holder = platform::CreateTcpSocket();
+  ASSERT_TRUE(platform::BindAnyAddress(holder, 0));
+  ASSERT_TRUE(platform::ListenOn(holder, 5));
+  SizedServer server;
+  EXPECT_FALSE(server.Listen(platform::LocalPort(holder), L""));
+#ifdef _WIN32
+  EXPECT_EQ(trace.Count(L"Winsock Error: bind() error, err=10048"), 1);
+#else
+  EXPECT_EQ(trace.Count(L"Winsock Error: bind() error, err=98"), 1);
+#endif
+  platform::CloseSocket(holder);
+}
+
+TEST_F(HttpServerTest, RestartBindsTheSamePortAtOnce) {
+  SizedServer server;
+  std::uint16_t port;
+  {
+    RunningServer first(server);
+    port = first.port();
+    EXPECT_EQ(BodyOf(Exchange(port, "GET / HTTP/1.1\r\n\r\n")), "bbbbb");
+  }
+  SizedServer again;
+  std::thread t([&] { again.Listen(port, L""); });
+  for (int i = 0; i < 500 && !again.IsListening(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(again.IsListening());
+  again.Stop();
+  t.join();
+}
+
+TEST_F(HttpServerTest, ManyConcurrentClientsAreAllAnswered) {
+  SizedServer server;
+  RunningServer running(server);
+  constexpr int kClients = 200;
+  std::atomic<int> answered{0};
+  std::vector<std::thread> clients;
+  for (int i = 0; i < kClients; ++i) {
+    clients.emplace_back([&] {
+      if (BodyOf(Exchange(running.port(), "GET /x HTTP/1.1\r\n\r\n")) == "bbbbb") ++answered;
+    });
+  }
+  for (auto& c : clients) c.join();
+  EXPECT_EQ(answered.load(), kClients);
+}
+
+TEST_F(HttpServerTest, HostileClientsCostOnlyTheirConnection) {
+  SizedServer server;
+  RunningServer running(server);
+  // Over the request limit: 400.
+  std::string huge = "GET /?x=" + std::string(70000, 'a') + " HTTP/1.1\r\n\r\n";
+  std::string response = Exchange(running.port(), huge);
+  EXPECT_EQ(response.rfind("HTTP/1.1 400 Bad Request\r\n", 0), 0u) << response.substr(0, 80);
+  // A client that reads a little of a large answer and leaves.
+  server.body_size = 4 << 20;
+  platform::SocketHandle s = platform::ConnectLoopback(running.port());
+  platform::SendBytes(s, "GET / HTTP/1.1\r\n\r\n", 18);
+  char some[64];
+  platform::WaitReadable(s, 20000);
+  platform::Receive(s, some, sizeof some);
+  platform::CloseSocket(s);
+  server.body_size = 5;
+  EXPECT_EQ(BodyOf(Exchange(running.port(), "GET / HTTP/1.1\r\n\r\n")), "bbbbb");
+}
+
+TEST_F(HttpServerTest, StaticFilesBelowTheDirectory) {
+  testing_support::TempDir dir;
+  testing_support::WriteFile(dir / "readme.txt", "read me");
+  testing_support::WriteFile(dir / "index.htm", "index htm");
+  testing_support::WriteFile(dir / "index.html", "index html");
+  std::filesystem::create_directories(dir / "sub");
+  SizedServer server;
+  RunningServer running(server, dir.path().wstring() + L"/");
+  std::string readme = Exchange(running.port(), "GET /files/readme.txt HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(BodyOf(readme), "read me");
+  EXPECT_NE(readme.find("Content-Type: text/plain\r\n"), std::string::npos);
+  std::string root = Exchange(running.port(), "GET /files HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(BodyOf(root), "index htm");
+  EXPECT_NE(root.find("Content-Type: text/html\r\n"), std::string::npos);
+  EXPECT_EQ(Exchange(running.port(), "GET /files/missing.txt HTTP/1.1\r\n\r\n")
+                .rfind("HTTP/1.1 404 Not Found\r\n", 0),
+            0u);
+  EXPECT_EQ(Exchange(running.port(), "GET /files/sub HTTP/1.1\r\n\r\n")
+                .rfind("HTTP/1.1 404 Not Found\r\n", 0),
+            0u);
+  std::filesystem::remove(dir / "index.htm");
+  EXPECT_EQ(BodyOf(Exchange(running.port(), "GET /files HTTP/1.1\r\n\r\n")), "index html");
+}
+
+}  // namespace
