@@ -1,7 +1,8 @@
 #include "platform/process.h"
 
-#include <shellapi.h>
 #include <windows.h>
+
+#include <shellapi.h>
 
 namespace platform {
 
