@@ -21,7 +21,7 @@ struct ConnectionQueue {
   std::timed_mutex mutex;
   ManualResetEvent work_event;
   std::atomic<int> idle_workers{0};
-  std::atomic<int> workers{0};  // workers started so far (they never end)
+  std::atomic<int> workers{0};  // workers running (idle ones beyond a few end)
 };
 
 ConnectionQueue& TheConnectionQueue();

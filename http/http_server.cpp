@@ -24,22 +24,22 @@ struct StartRecord {
 
 void SendResponse(Request& request) {
   const std::string& response = request.Response();
+  if (response.size() > static_cast<std::size_t>(kSendChunk)) {
+    platform::SendPiecesAtOnce(request.Socket());
+  }
   for (;;) {
-    if (platform::WaitWritable(request.Socket(), ServerTimeouts().io_wait_ms) !=
-        platform::WaitResult::Ready) {
-      return;
-    }
     std::size_t left = response.size() - request.send_position;
     int chunk = left < static_cast<std::size_t>(kSendChunk) ? static_cast<int>(left) : kSendChunk;
-    int sent =
-        platform::SendBytes(request.Socket(), response.data() + request.send_position, chunk);
+    // A client that takes nothing for the whole wait ends the sending.
+    int sent = platform::SendWithin(request.Socket(), response.data() + request.send_position,
+                                    chunk, ServerTimeouts().io_wait_ms);
     if (sent > 0) {
       request.send_position += sent;
       request.bytes_sent += sent;
     }
     // A short chunk ends the sending; a buffer of whole chunks ends with an
     // empty one.
-    if (sent < 0 || chunk < kSendChunk) return;
+    if (sent < 0 || (sent == 0 && chunk > 0) || chunk < kSendChunk) return;
   }
 }
 
@@ -58,12 +58,24 @@ void ServeConnection(const QueueEntry& entry) {
              static_cast<int>(platform::TickCount() - started));
 }
 
+// Ends an idle worker beyond the kept ones, so that a burst of connections
+// does not leave its threads (and their memory) behind for good. Decided
+// under the queue mutex: an entry queued meanwhile is seen and served.
+bool RetireIdleWorker(ConnectionQueue& queue) {
+  std::lock_guard<std::timed_mutex> hold(queue.mutex);
+  if (!queue.entries.empty() || queue.idle_workers.load() <= kKeptIdleWorkers) return false;
+  --queue.idle_workers;
+  --queue.workers;
+  return true;
+}
+
 // Takes the next connection, waiting for the work event while there is none.
-QueueEntry TakeConnection(ConnectionQueue& queue) {
+// False when this worker should end.
+bool TakeConnection(ConnectionQueue& queue, QueueEntry& entry) {
   for (;;) {
     while (!queue.mutex.try_lock_for(std::chrono::milliseconds(ServerTimeouts().worker_mutex_ms))) {
     }
-    QueueEntry entry{platform::kNoSocket, nullptr};
+    entry = QueueEntry{platform::kNoSocket, nullptr};
     if (queue.entries.empty()) {
       queue.work_event.Reset();
     } else {
@@ -77,8 +89,11 @@ QueueEntry TakeConnection(ConnectionQueue& queue) {
       }
     }
     queue.mutex.unlock();
-    if (entry.socket != platform::kNoSocket) return entry;
-    queue.work_event.Wait();
+    if (entry.socket != platform::kNoSocket) return true;
+    if (!queue.work_event.WaitFor(ServerTimeouts().idle_worker_exit_ms) &&
+        RetireIdleWorker(queue)) {
+      return false;
+    }
   }
 }
 
@@ -86,8 +101,8 @@ void WorkerThread() {
   ConnectionQueue& queue = TheConnectionQueue();
   ++queue.idle_workers;
   queue.work_event.Wait();
-  for (;;) {
-    QueueEntry entry = TakeConnection(queue);
+  QueueEntry entry;
+  while (TakeConnection(queue, entry)) {
     ServeConnection(entry);
     ++queue.idle_workers;
   }
@@ -116,8 +131,10 @@ HttpTimeouts& ServerTimeouts() {
 }
 
 ConnectionQueue& TheConnectionQueue() {
-  static ConnectionQueue queue;
-  return queue;
+  // Never destroyed: workers wait on it until the process is gone, and
+  // destroying a condition variable with waiters blocks the exit.
+  static ConnectionQueue* queue = new ConnectionQueue;
+  return *queue;
 }
 
 HTTPServer::~HTTPServer() {
@@ -205,9 +222,12 @@ void HTTPServer::QueueConnection(platform::SocketHandle socket) {
     return;
   }
   queue.entries.push_back({socket, this});
-  queue.work_event.Set();
   bool start_thread = static_cast<int>(queue.entries.size()) > queue.idle_workers.load();
   queue.mutex.unlock();
+  // Signalled after the unlock, so the woken worker does not block at once on
+  // the mutex still held here. A worker that takes this entry first and finds
+  // the queue empty only makes the next waiter look once more.
+  queue.work_event.Set();
   DebugPrint(L"Set event for %d, startthread=%d", static_cast<int>(socket), start_thread ? 1 : 0);
   if (start_thread) StartWorker();
 }

@@ -12,15 +12,17 @@ Request::Request(platform::SocketHandle socket, HTTPServer* server)
 
 bool Request::ReadRequest() {
   const int wait_ms = ServerTimeouts().io_wait_ms;
-  if (platform::WaitReadable(socket_, wait_ms) != platform::WaitResult::Ready) return false;
   std::string text;
   char buffer[kReceiveChunk + 1];
   // The end of a request shows only as a short read or as silence: neither the
   // blank line nor Content-Length is looked at.
-  for (;;) {
-    if (platform::WaitReadable(socket_, wait_ms) != platform::WaitResult::Ready) break;
+  for (bool first = true;; first = false) {
     std::memset(buffer, 0, sizeof buffer);
-    int n = platform::Receive(socket_, buffer, kReceiveChunk);
+    int n = platform::ReceiveWithin(socket_, buffer, kReceiveChunk, wait_ms);
+    if (n == platform::kReceiveTimedOut) {
+      if (first) return false;  // nothing at all arrived: nothing is sent
+      break;
+    }
     if (n < 0) {
       wchar_t what[64];
       swprintf(what, 64, L"recv() on %d", static_cast<int>(socket_));

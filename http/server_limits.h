@@ -9,12 +9,14 @@ inline constexpr std::size_t kMaxRequestBytes = 65536;   // longer requests get 
 inline constexpr std::size_t kDecodedPathBuffer = 2000;  // decoded path + terminator
 inline constexpr std::size_t kMaxDrainBytes = 65536;     // discarded by the graceful close
 inline constexpr int kAcceptBackoffMs = 100;             // after running out of descriptors
+inline constexpr int kKeptIdleWorkers = 16;              // idle workers that never end
 
 struct HttpTimeouts {
-  int io_wait_ms = 10000;      // readable / writable waits of a worker
-  int queue_mutex_ms = 10000;  // the listener's wait for the queue mutex
-  int worker_mutex_ms = 5000;  // a worker's wait for the queue mutex (repeated)
-  int drain_ms = 10000;        // the graceful close's wait for the peer
+  int io_wait_ms = 10000;           // readable / writable waits of a worker
+  int queue_mutex_ms = 10000;       // the listener's wait for the queue mutex
+  int worker_mutex_ms = 5000;       // a worker's wait for the queue mutex (repeated)
+  int drain_ms = 10000;             // the graceful close's wait for the peer
+  int idle_worker_exit_ms = 30000;  // idle this long, a worker beyond the kept ones ends
 };
 
 // Process-wide; set before the server starts.

@@ -32,6 +32,11 @@ bool BindAnyAddress(SocketHandle s, std::uint16_t port);
 bool ListenOn(SocketHandle s, int backlog);
 // Accepts one connection; kNoSocket on failure (SocketError tells why).
 SocketHandle AcceptConnection(SocketHandle listener);
+
+// Switches Nagle's algorithm off (Linux; nothing on Windows, which sets no
+// socket options): a response of several 1024-byte pieces would otherwise
+// have each piece held back until the previous one is acknowledged.
+void SendPiecesAtOnce(SocketHandle s);
 int SocketError();
 // EMFILE, ENFILE, ENOBUFS, ENOMEM and their Winsock twins: the system is out
 // of descriptors or buffers, and retrying at once would only spin.
@@ -42,6 +47,18 @@ WaitResult WaitWritable(SocketHandle s, int timeout_ms);
 // Both return the byte count, or -1 on error.
 int Receive(SocketHandle s, char* buffer, int length);
 int SendBytes(SocketHandle s, const char* bytes, int length);
+
+// Sends what the socket takes within `timeout_ms`: the byte count, 0 when the
+// peer took nothing in that time, -1 on error. Linux tries first and waits
+// only when the socket is full (one system call in the common case);
+// Windows waits for writability first.
+int SendWithin(SocketHandle s, const char* bytes, int length, int timeout_ms);
+
+// Receives what has arrived, waiting up to `timeout_ms` for the first byte:
+// the byte count (0 when the peer closed), kReceiveTimedOut, or -1 on error.
+// Linux tries first and waits only when nothing is there yet.
+inline constexpr int kReceiveTimedOut = -2;
+int ReceiveWithin(SocketHandle s, char* buffer, int length, int timeout_ms);
 
 enum class ShutdownHow { Send = 1, Both = 2 };
 void ShutdownSocket(SocketHandle s, ShutdownHow how);

@@ -34,4 +34,20 @@ echo "== Linux tests =="
 ctest --preset linux -j "$jobs" || status=1
 echo "== Windows tests (wine) =="
 ctest --preset windows || status=1
+
+# The parsers under libFuzzer for a bounded time (clang, ASan + UBSan).
+echo "== Fuzzing the parsers (${KV_FUZZ_SECONDS:-30} s) =="
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$jobs" >/dev/null
+corpus=$(mktemp -d /tmp/kvfuzz.XXXXXX)
+cp fuzz/corpus/* "$corpus"/
+if build/fuzz/parsers_fuzz -max_total_time="${KV_FUZZ_SECONDS:-30}" -print_final_stats=0 \
+    "$corpus" >"$corpus.log" 2>&1; then
+  echo "fuzzing: no failure"
+else
+  tail -40 "$corpus.log"
+  echo "fuzzing found a failure"
+  status=1
+fi
+rm -rf "$corpus" "$corpus.log"
 exit $status

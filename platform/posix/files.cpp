@@ -23,8 +23,17 @@ bool ReadWholeRegularFile(const std::wstring& path, std::string& bytes) {
     errno = error;
     return false;
   }
+  bytes.assign(static_cast<size_t>(info.st_size), '\0');
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = read(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  bytes.resize(done);  // a file that shrank meanwhile gives what it had
   close(fd);
-  return ReadWholeFile(path, bytes);
+  return true;
 }
 
 bool ReplaceFileContents(const std::wstring& path, const std::string& bytes) {

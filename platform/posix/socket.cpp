@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -88,6 +89,40 @@ int SendBytes(SocketHandle s, const char* bytes, int length) {
     ssize_t n = send(Fd(s), bytes, static_cast<size_t>(length), MSG_NOSIGNAL);
     if (n >= 0) return static_cast<int>(n);
     if (errno != EINTR) return -1;
+  }
+}
+
+int SendWithin(SocketHandle s, const char* bytes, int length, int timeout_ms) {
+  // Like a blocking send, all bytes go unless the peer stops taking them.
+  int sent = 0;
+  while (sent < length || length == 0) {
+    ssize_t n =
+        send(Fd(s), bytes + sent, static_cast<size_t>(length - sent), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n >= 0) {
+      sent += static_cast<int>(n);
+      if (length == 0) break;
+      continue;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return sent > 0 ? sent : -1;
+    if (WaitFor(s, POLLOUT, timeout_ms) != WaitResult::Ready) break;
+  }
+  return sent;
+}
+
+void SendPiecesAtOnce(SocketHandle s) {
+  int on = 1;
+  setsockopt(Fd(s), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+int ReceiveWithin(SocketHandle s, char* buffer, int length, int timeout_ms) {
+  for (bool waited = false;;) {
+    ssize_t n = recv(Fd(s), buffer, static_cast<size_t>(length), MSG_DONTWAIT);
+    if (n >= 0) return static_cast<int>(n);
+    if (errno == EINTR) continue;
+    if ((errno != EAGAIN && errno != EWOULDBLOCK) || waited) return waited ? kReceiveTimedOut : -1;
+    if (WaitFor(s, POLLIN, timeout_ms) != WaitResult::Ready) return kReceiveTimedOut;
+    waited = true;
   }
 }
 

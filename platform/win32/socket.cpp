@@ -71,6 +71,22 @@ int SendBytes(SocketHandle s, const char* bytes, int length) {
   return n == SOCKET_ERROR ? -1 : n;
 }
 
+int SendWithin(SocketHandle s, const char* bytes, int length, int timeout_ms) {
+  WaitResult ready = WaitFor(s, true, timeout_ms);
+  if (ready == WaitResult::Timeout) return 0;
+  if (ready == WaitResult::Failed) return -1;
+  return SendBytes(s, bytes, length);
+}
+
+void SendPiecesAtOnce(SocketHandle) {}
+
+int ReceiveWithin(SocketHandle s, char* buffer, int length, int timeout_ms) {
+  WaitResult ready = WaitFor(s, false, timeout_ms);
+  if (ready == WaitResult::Timeout) return kReceiveTimedOut;
+  if (ready == WaitResult::Failed) return -1;
+  return Receive(s, buffer, length);
+}
+
 void ShutdownSocket(SocketHandle s, ShutdownHow how) {
   shutdown(Sock(s), how == ShutdownHow::Send ? SD_SEND : SD_BOTH);
 }

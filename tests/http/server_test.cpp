@@ -239,6 +239,27 @@ TEST_F(HttpServerTest, HostileClientsCostOnlyTheirConnection) {
   EXPECT_EQ(BodyOf(Exchange(running.port(), "GET / HTTP/1.1\r\n\r\n")), "bbbbb");
 }
 
+TEST_F(HttpServerTest, IdleWorkersBeyondTheKeptOnesEnd) {
+  ServerTimeouts().io_wait_ms = 300;
+  ServerTimeouts().idle_worker_exit_ms = 200;
+  SizedServer server;
+  RunningServer running(server);
+  std::vector<platform::SocketHandle> silent;
+  for (int i = 0; i < kKeptIdleWorkers + 14; ++i) {
+    silent.push_back(platform::ConnectLoopback(running.port()));
+  }
+  for (int i = 0; i < 500 && TheConnectionQueue().workers.load() < kKeptIdleWorkers + 14; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_GE(TheConnectionQueue().workers.load(), kKeptIdleWorkers + 14);
+  for (platform::SocketHandle s : silent) platform::CloseSocket(s);
+  for (int i = 0; i < 1000 && TheConnectionQueue().workers.load() > kKeptIdleWorkers; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(TheConnectionQueue().workers.load(), kKeptIdleWorkers);
+  EXPECT_EQ(BodyOf(Exchange(running.port(), "GET / HTTP/1.1\r\n\r\n")), "bbbbb");
+}
+
 TEST_F(HttpServerTest, StaticFilesBelowTheDirectory) {
   testing_support::TempDir dir;
   testing_support::WriteFile(dir / "readme.txt", "read me");

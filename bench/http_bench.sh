@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# Side-by-side HTTP benchmark over loopback: our server and nginx serve the
+# same files; wrk loads each with "Connection: close" at 8 and 64 connections
+# (2 s warm-up, then 10 s measured). Prints requests per second (2xx only),
+# p50 and p99 for each, and the ratios ours/nginx.
+#
+# Usage: bench/http_bench.sh [seconds]   (default 10)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+duration=${1:-10}
+command -v wrk >/dev/null && command -v nginx >/dev/null || bash scripts/install-deps.sh
+cmake --preset linux-release >/dev/null
+cmake --build --preset linux-release -j "$(nproc)" >/dev/null
+
+work=$(mktemp -d /tmp/kvbench.XXXXXX)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  [ -f "$work/nginx.pid" ] && kill "$(cat "$work/nginx.pid")" 2>/dev/null || true
+  sleep 0.5
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+chmod 755 "$work"
+mkdir -p "$work/www"
+python3 - "$work/www/data.json" <<'PY'
+import json, sys
+readings = {"comment": "benchmark payload", "temperatures": list(range(40, 72)),
+            "fans": [1200 + i for i in range(20)], "voltages": [1.2, 3.3, 5.0, 12.0]}
+text = json.dumps(readings)
+text = text[:-1] + ', "pad": "' + "x" * max(0, 400 - len(text) - 11) + '"}'
+open(sys.argv[1], "w").write(text[:400] if len(text) > 400 else text)
+PY
+
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+ours_port=$(free_port)
+nginx_port=$(free_port)
+
+# Idle workers beyond the kept ones end after 1 s here (30 s by default), so
+# that the idle-connection check below sees the memory come back quickly.
+KV_IDLE_WORKER_EXIT_MS=1000 build/linux-release/bench/static_server "$ours_port" "$work/www" &
+pids+=($!)
+
+cat > "$work/nginx.conf" <<NGINX
+worker_processes auto;
+pid $work/nginx.pid;
+error_log $work/nginx-error.log;
+events { worker_connections 4096; }
+http {
+  access_log off;
+  default_type application/octet-stream;
+  client_body_temp_path $work/tmp;
+  proxy_temp_path $work/tmp;
+  fastcgi_temp_path $work/tmp;
+  uwsgi_temp_path $work/tmp;
+  scgi_temp_path $work/tmp;
+  server {
+    listen 127.0.0.1:$nginx_port;
+    root $work/www;
+  }
+}
+NGINX
+mkdir -p "$work/tmp"
+nginx -c "$work/nginx.conf"
+
+wait_port() {
+  for _ in $(seq 1 100); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
+    sleep 0.1
+  done
+  echo "nothing listens on port $1" >&2
+  exit 1
+}
+wait_port "$ours_port"
+wait_port "$nginx_port"
+
+run() {  # name port path connections
+  wrk -t2 -c"$4" -d2s -H 'Connection: close' "http://127.0.0.1:$2$3" >/dev/null 2>&1 || true
+  wrk -t2 -c"$4" -d"${duration}s" -H 'Connection: close' -s bench/wrk_report.lua \
+    "http://127.0.0.1:$2$3" | grep '^RESULT' | sed "s/^RESULT/$1 c=$4/"
+}
+
+declare -A result
+for c in 8 64; do
+  result[ours_$c]=$(run ours "$ours_port" /data.json "$c")
+  result[nginx_$c]=$(run nginx "$nginx_port" /data.json "$c")
+  echo "${result[ours_$c]}"
+  echo "${result[nginx_$c]}"
+done
+
+field() { sed -n "s/.* $2=\([0-9]*\).*/\1/p" <<<"$1"; }
+echo
+echo "ratio ours/nginx (400-byte JSON file, Connection: close)"
+for c in 8 64; do
+  o=${result[ours_$c]}; n=${result[nginx_$c]}
+  awk -v c="$c" -v orps="$(field "$o" rps)" -v nrps="$(field "$n" rps)" \
+      -v op99="$(field "$o" p99)" -v np99="$(field "$n" p99)" \
+      'BEGIN { printf "c=%s  rps ratio %.2f   p99 ratio %.2f\n", c, orps / nrps, op99 / np99 }'
+done
+
+echo
+echo "1000 idle connections against our server"
+python3 bench/idle_connections.py "$ours_port" "${pids[0]}" /data.json 1000

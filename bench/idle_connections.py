@@ -1,0 +1,58 @@
+#!/usr/bin/env python3
+"""Opens many idle connections to a server, times one normal request while
+they are open, closes them, and reports the server's RSS before, during and
+after. Usage: idle_connections.py PORT PID PATH [COUNT]"""
+import socket
+import sys
+import time
+
+
+def rss_kib(pid):
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    return -1
+
+
+def threads(pid):
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            if line.startswith("Threads:"):
+                return int(line.split()[1])
+    return -1
+
+
+def timed_request(port, path):
+    start = time.monotonic()
+    s = socket.create_connection(("127.0.0.1", port), timeout=30)
+    s.sendall(f"GET {path} HTTP/1.1\r\nHost: x\r\n\r\n".encode())
+    data = b""
+    while True:
+        chunk = s.recv(65536)
+        if not chunk:
+            break
+        data += chunk
+    s.close()
+    return time.monotonic() - start, data.split(b"\r\n", 1)[0].decode()
+
+
+def main():
+    port, pid, path = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3]
+    count = int(sys.argv[4]) if len(sys.argv) > 4 else 1000
+    timed_request(port, path)
+    before = rss_kib(pid)
+    idle = [socket.create_connection(("127.0.0.1", port), timeout=30) for _ in range(count)]
+    time.sleep(1.0)
+    elapsed, status = timed_request(port, path)
+    during = rss_kib(pid)
+    for s in idle:
+        s.close()
+    time.sleep(12.0)  # the workers' read waits end, their connections close
+    after = rss_kib(pid)
+    print(f"idle={count} request_seconds={elapsed:.3f} status='{status}' "
+          f"rss_kib_before={before} during={during} after={after} threads={threads(pid)}")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,71 @@
+// libFuzzer target for the parsers that take outside input: the request text
+// (with its path and parameters), percent-decoding, format strings and
+// command lines. The first byte picks the parser.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "foundation/cmdline.h"
+#include "foundation/format.h"
+#include "http/http_server.h"
+#include "http/request.h"
+
+namespace {
+
+class AnsweringServer : public HTTPServer {
+ public:
+  bool HandleRequest(Request& request, const std::wstring& path) override {
+    request.SetResponseText(kStatusOk, request.GetParam("format").c_str(), path.c_str());
+    return path.size() % 2 == 0;
+  }
+};
+
+std::wstring Widen(const uint8_t* data, size_t size) {
+  std::wstring text;
+  for (size_t i = 0; i + 1 < size; i += 2) {
+    wchar_t c = static_cast<wchar_t>(data[i] | (data[i + 1] << 8));
+    if (c != 0) text += c;
+  }
+  return text;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  const uint8_t which = data[0] % 4;
+  ++data, --size;
+  std::string text(reinterpret_cast<const char*>(data), size);
+  switch (which) {
+    case 0: {
+      AnsweringServer server;
+      Request request(platform::kNoSocket, &server);
+      request.ParseRequest(text);
+      break;
+    }
+    case 1: {
+      std::string path = text.substr(0, text.find('\0'));
+      char out[2000];
+      size_t needed = 0;
+      UnescapePath(path.c_str(), out, sizeof out, needed);
+      AnsweringServer server;
+      Request request(platform::kNoSocket, &server);
+      request.ParseParams(path.data());
+      break;
+    }
+    case 2: {
+      std::wstring format = Widen(data, size);
+      CWString out;
+      Format(out, format.c_str(), 42, L"text", 2.5, 7u, "narrow");
+      break;
+    }
+    default: {
+      std::wstring line = Widen(data, size);
+      CCmdLineParser parser(line.c_str());
+      parser.HasKey(L"setport");
+      parser.GetValue(L"d");
+      break;
+    }
+  }
+  return 0;
+}
