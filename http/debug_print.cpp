@@ -2,28 +2,20 @@
 
 #include <cstdarg>
 #include <cwchar>
-
-#include "platform/debug_output.h"
+#include <string>
 
 namespace {
 
 constexpr int kTraceBuffer = 8192;
 constexpr int kTraceMaxChars = 8182;
 
-TraceSink& Sink() {
-  static TraceSink sink;
-  return sink;
-}
-
 }  // namespace
-
-void SetTraceSink(TraceSink sink) { Sink() = std::move(sink); }
 
 void DebugPrint(const wchar_t* format, ...) {
   if (format == nullptr) return;
   // Formatting costs more than the rest of a request's trace: skip it when
   // nobody would see the text.
-  if (!Sink() && !platform::DebugOutputEnabled()) return;
+  if (!DebugChannelActive()) return;
   wchar_t buffer[kTraceBuffer];
   va_list args;
   va_start(args, format);
@@ -32,6 +24,5 @@ void DebugPrint(const wchar_t* format, ...) {
   if (n < 0) n = static_cast<int>(wcsnlen(buffer, kTraceMaxChars));
   std::wstring text(buffer, static_cast<size_t>(n));
   text += L"\r\n";
-  if (Sink()) Sink()(text);
-  platform::DebugOutput(text);
+  WriteDebugText(text);
 }

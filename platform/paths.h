@@ -6,8 +6,12 @@ namespace platform {
 
 #ifdef _WIN32
 inline constexpr wchar_t kDirSeparator = L'\\';
+inline constexpr bool kFileNamesIgnoreCase = true;
+inline constexpr const wchar_t* kExecutableSuffix = L".exe";
 #else
 inline constexpr wchar_t kDirSeparator = L'/';
+inline constexpr bool kFileNamesIgnoreCase = false;
+inline constexpr const wchar_t* kExecutableSuffix = L"";
 #endif
 
 // Full path of the running executable (GetModuleFileNameW; on Linux

@@ -1,6 +1,8 @@
 #include "platform/process.h"
 
+#include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -49,6 +51,47 @@ bool StartElevated(const std::wstring& exe, const std::wstring& params) {
   std::istringstream words(NarrowPath(params));
   for (std::string word; words >> word;) args.push_back(word);
   return SpawnDetached(args);
+}
+
+ProcessHandle StartHidden(const std::wstring& exe) {
+  std::string path = NarrowPath(exe);
+  char* argv[] = {path.data(), nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  for (int fd = 0; fd <= 2; ++fd) {
+    posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+  }
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+  pid_t pid = 0;
+  int rc = posix_spawn(&pid, path.c_str(), &actions, &attributes, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  if (rc != 0) {
+    errno = rc;
+    return kNoProcess;
+  }
+  return pid;
+}
+
+bool StartElevatedHidden(const std::wstring&) { return false; }
+
+ProcessState QueryProcess(ProcessHandle process) {
+  if (process == kNoProcess) return ProcessState::Unknown;
+  int status = 0;
+  pid_t rc = waitpid(static_cast<pid_t>(process), &status, WNOHANG);
+  if (rc == 0) return ProcessState::Running;
+  return rc == static_cast<pid_t>(process) ? ProcessState::Ended : ProcessState::Unknown;
+}
+
+void CloseProcess(ProcessHandle) {}
+
+void TerminateStartedProcess(ProcessHandle process) {
+  if (process == kNoProcess) return;
+  kill(static_cast<pid_t>(process), SIGTERM);
+  int status = 0;
+  waitpid(static_cast<pid_t>(process), &status, 0);
 }
 
 }  // namespace platform

@@ -12,4 +12,40 @@ bool StartElevated(const std::wstring& exe, const std::wstring& params) {
   return reinterpret_cast<INT_PTR>(result) > 32;
 }
 
+ProcessHandle StartHidden(const std::wstring& exe) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessW(exe.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &info)) {
+    return kNoProcess;
+  }
+  CloseHandle(info.hThread);
+  return reinterpret_cast<ProcessHandle>(info.hProcess);
+}
+
+bool StartElevatedHidden(const std::wstring& exe) {
+  HINSTANCE result = ShellExecuteW(nullptr, L"runas", exe.c_str(), nullptr, nullptr, SW_HIDE);
+  return reinterpret_cast<INT_PTR>(result) > 32;
+}
+
+ProcessState QueryProcess(ProcessHandle process) {
+  if (process == kNoProcess) return ProcessState::Unknown;
+  DWORD rc = WaitForSingleObject(reinterpret_cast<HANDLE>(process), 0);
+  if (rc == WAIT_TIMEOUT) return ProcessState::Running;
+  return rc == WAIT_OBJECT_0 ? ProcessState::Ended : ProcessState::Unknown;
+}
+
+void CloseProcess(ProcessHandle process) {
+  if (process != kNoProcess) CloseHandle(reinterpret_cast<HANDLE>(process));
+}
+
+void TerminateStartedProcess(ProcessHandle process) {
+  if (process == kNoProcess) return;
+  TerminateProcess(reinterpret_cast<HANDLE>(process), 0);
+  WaitForSingleObject(reinterpret_cast<HANDLE>(process), 5000);
+}
+
 }  // namespace platform

@@ -28,13 +28,13 @@ using testing_support::FreePort;
 class TraceLog {
  public:
   TraceLog() {
-    SetTraceSink([this](const std::wstring& line) {
+    SetDebugSink([this](const std::wstring& line) {
       std::lock_guard<std::mutex> hold(mutex_);
       lines_.push_back(line);
       changed_.notify_all();
     });
   }
-  ~TraceLog() { SetTraceSink(nullptr); }
+  ~TraceLog() { SetDebugSink(nullptr); }
   bool WaitFor(const std::wstring& needle, int count = 1, int timeout_ms = 20000) {
     std::unique_lock<std::mutex> hold(mutex_);
     return changed_.wait_for(hold, std::chrono::milliseconds(timeout_ms),

@@ -1,0 +1,15 @@
+#pragma once
+// The debugger output channel (the HTTP server's trace, the snapshot dumps).
+// Texts go to the platform's debugger output; tests may install a sink that
+// receives every text as well.
+#include <functional>
+#include <string>
+
+using DebugSink = std::function<void(const std::wstring&)>;
+
+// Installs (or with an empty function removes) the sink. Set it before the
+// threads that write start.
+void SetDebugSink(DebugSink sink);
+// False when nobody would see a text, so callers can skip building it.
+bool DebugChannelActive();
+void WriteDebugText(const std::wstring& text);
