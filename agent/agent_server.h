@@ -1,0 +1,32 @@
+#pragma once
+// KelvaneHTTPAgentHTTPServer: the agent's HTTP server. Every request, GET or
+// POST, whatever its path, is answered "200 OK" with the current readings in
+// the format asked for ("format": simple, xml, json; the HTML page
+// otherwise), or with an error text in that format. A non-empty "port"
+// parameter (with "canlaunch") is a settings action, stored before the answer
+// is built. One request at a time attaches to the snapshot and renders it.
+#include <mutex>
+#include <string>
+
+#include "http/http_server.h"
+
+class KelvaneHTTPAgentHTTPServer : public HTTPServer {
+ public:
+  bool HandleRequest(Request& request, const std::wstring& path) override;
+
+  // The monitor's executable beside the agent, worked out once.
+  const std::wstring& MonitorPath();
+
+ protected:
+  // Where the agent's executable and its settings file are; tests override.
+  virtual std::wstring AgentExecutablePath() const;
+  virtual std::wstring SettingsFile() const;
+
+ private:
+  std::once_flag monitor_path_once_;
+  std::wstring monitor_path_;
+};
+
+// The new port of a settings action: the decimal value (clamped to 32 bits),
+// its low 16 bits, 0 made 8167.
+std::uint16_t PortFromText(const std::string& text);

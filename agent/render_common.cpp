@@ -1,0 +1,106 @@
+#include "agent/render_common.h"
+
+#include "agent/renderers.h"
+#include "foundation/conversions.h"
+#include "foundation/format.h"
+
+namespace render {
+
+double Scaled(const SensorSnapshot& s, Kind kind, int index, bool json) {
+  // Read by value: the record is packed.
+  switch (kind) {
+    case Kind::Temperature:
+      return static_cast<double>(s.temps[index]) / 100.0;
+    case Kind::Fan: {
+      double fan = static_cast<double>(s.fans[index]);
+      return json ? fan / 100.0 : fan;  // consumers of the JSON rely on this scale
+    }
+    case Kind::Voltage:
+      return static_cast<double>(s.volts[index]) / 100.0;
+  }
+  return 0;
+}
+
+int Count(const SensorSnapshot& s, Kind kind) {
+  switch (kind) {
+    case Kind::Temperature:
+      return EntriesToRead(s.numTemps);
+    case Kind::Fan:
+      return EntriesToRead(s.numFans);
+    case Kind::Voltage:
+      return EntriesToRead(s.numVolts);
+  }
+  return 0;
+}
+
+void AppendPiece(std::string& body, const wchar_t* format, double value, int number) {
+  CWString piece;
+  if (number > 0) {
+    Format(piece, format, number, value);
+  } else {
+    Format(piece, format, value);
+  }
+  piece.Replace(L",", L".");
+  body += WideToAnsi(piece.View());
+}
+
+void AppendWide(std::string& body, const CWString& text) { body += WideToAnsi(text.View()); }
+
+}  // namespace render
+
+std::string EscapeJson(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (unsigned char c : text) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (c < 0x20) {
+          char code[8];
+          std::snprintf(code, sizeof code, "\\u%04X", c);
+          out += code;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out;
+}
+
+std::string EscapeMarkup(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}

@@ -1,0 +1,23 @@
+#pragma once
+// Pieces shared by the renderers.
+#include <string>
+
+#include "foundation/wstring.h"
+#include "sensors/sensor_snapshot.h"
+
+namespace render {
+
+enum class Kind { Temperature, Fan, Voltage };
+
+// A stored reading scaled for output: temperatures and voltages divided by
+// 100; fan speeds too, but only in JSON.
+double Scaled(const SensorSnapshot& s, Kind kind, int index, bool json);
+int Count(const SensorSnapshot& s, Kind kind);
+
+// One formatted piece: composite format with the value (and the 1-based entry
+// number as the first argument when `number` > 0), every ',' turned into '.',
+// converted to 8-bit text and appended.
+void AppendPiece(std::string& body, const wchar_t* format, double value, int number = 0);
+void AppendWide(std::string& body, const CWString& text);
+
+}  // namespace render

@@ -1,0 +1,33 @@
+#pragma once
+// The four renderings of a snapshot, or of an error text in its place: the
+// HTML page for people, and plain text, XML and JSON for monitoring tools.
+// Each appends 8-bit text to the body. Numbers always use '.' as the decimal
+// point. The error text is escaped for its format (JSON string escapes; XML
+// and HTML entities); a text without special characters comes out as is.
+#include <cstdint>
+#include <string>
+
+#include "foundation/wstring.h"
+#include "sensors/sensor_snapshot.h"
+
+enum class OutputFormat { Html, Simple, Xml, Json };
+
+// The format a request's "format" parameter picks (any letter case); HTML for
+// anything else.
+OutputFormat ChooseFormat(const std::string& parameter);
+// The extension that types each format's answer: ".htm", ".txt", ".xml", and
+// ".txt" for JSON (existing clients read it as text/plain).
+const wchar_t* FormatExtension(OutputFormat format);
+
+// `view` is read only when `error` is empty (then it holds valid readings).
+void RenderSimple(std::string& body, const SensorSnapshot* view, const CWString& error);
+void RenderXml(std::string& body, const SensorSnapshot* view, const CWString& error);
+void RenderJson(std::string& body, const SensorSnapshot* view, const CWString& error);
+// The page also shows the count notes of any view it is given, the settings
+// form with `port` and the tested flag.
+void RenderHtml(std::string& body, const SensorSnapshot* view, const CWString& error, bool tested,
+                std::uint16_t port);
+
+// Escaping of 8-bit text.
+std::string EscapeJson(const std::string& text);
+std::string EscapeMarkup(const std::string& text);
