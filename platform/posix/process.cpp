@@ -46,6 +46,10 @@ bool SpawnDetached(const std::vector<std::string>& args) {
 
 }  // namespace
 
+bool SpawnDetachedProgram(const std::string& program, const std::string& argument) {
+  return SpawnDetached({program, argument});
+}
+
 bool StartElevated(const std::wstring& exe, const std::wstring& params) {
   std::vector<std::string> args{"pkexec", NarrowPath(exe)};
   std::istringstream words(NarrowPath(params));

@@ -1,0 +1,152 @@
+#include "platform/service.h"
+
+#include <errno.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stddef.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/posix/file_io.h"
+
+extern char** environ;
+
+namespace platform {
+namespace {
+
+ControlHandlerFunction g_handler = nullptr;
+
+std::string UnitFolder() {
+  const char* moved = getenv("KVHTTP_SYSTEMD_DIR");
+  return moved != nullptr && *moved != 0 ? moved : "/etc/systemd/system";
+}
+
+std::string UnitPath(const std::wstring& name) {
+  return UnitFolder() + "/" + NarrowPath(name) + ".service";
+}
+
+// Runs a program from the PATH and waits for it; false when it is missing or
+// fails.
+bool RunAndWait(std::initializer_list<std::string> args) {
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+void Notify(const std::string& message) {
+  const char* socket_path = getenv("NOTIFY_SOCKET");
+  if (socket_path == nullptr || *socket_path == 0) return;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  size_t length = strlen(socket_path);
+  if (length >= sizeof(address.sun_path)) return;
+  memcpy(address.sun_path, socket_path, length);
+  if (address.sun_path[0] == '@') address.sun_path[0] = 0;  // abstract namespace
+  int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return;
+  sendto(fd, message.data(), message.size(), MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&address),
+         static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + length));
+  close(fd);
+}
+
+const char* StateName(std::uint32_t state) {
+  switch (state) {
+    case kServiceStopped:
+      return "SERVICE_STOPPED";
+    case kServiceStartPending:
+      return "SERVICE_START_PENDING";
+    case kServiceStopPending:
+      return "SERVICE_STOP_PENDING";
+    case kServiceRunning:
+      return "SERVICE_RUNNING";
+  }
+  return "SERVICE_UNKNOWN";
+}
+
+}  // namespace
+
+std::uint32_t RunServiceDispatcher(const std::wstring&, ServiceMainFunction service_main) {
+  const char* notify = getenv("NOTIFY_SOCKET");
+  const char* invocation = getenv("INVOCATION_ID");
+  if ((notify == nullptr || *notify == 0) && (invocation == nullptr || *invocation == 0)) {
+    return kErrorNotStartedByManager;
+  }
+  std::atomic<bool> done{false};
+  std::thread service([&] {
+    service_main();
+    done = true;
+  });
+  // SIGTERM is the stop control; the signals are blocked in every thread, so
+  // only this wait takes them.
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGINT);
+  const timespec step{0, 100 * 1000 * 1000};
+  while (!done) {
+    if (sigtimedwait(&set, nullptr, &step) > 0 && g_handler != nullptr) g_handler(kControlStop);
+  }
+  service.join();
+  return 0;
+}
+
+bool RegisterControlHandler(const std::wstring&, ControlHandlerFunction handler) {
+  g_handler = handler;
+  return true;
+}
+
+void ReportServiceStatus(std::uint32_t state, std::uint32_t) {
+  std::string message = std::string("STATUS=") + StateName(state);
+  if (state == kServiceRunning) message = "READY=1\n" + message;
+  if (state == kServiceStopPending) message = "STOPPING=1\n" + message;
+  Notify(message);
+}
+
+bool ServiceExists(const std::wstring& name) {
+  struct stat info;
+  return stat(UnitPath(name).c_str(), &info) == 0;
+}
+
+ServiceResult CreateAgentService(const std::wstring& name, const std::wstring& command) {
+  struct stat info;
+  if (stat(UnitFolder().c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    return ServiceResult::ManagerUnavailable;
+  }
+  std::string unit =
+      "[Unit]\nDescription=" + NarrowPath(name) +
+      " (sensor readings over HTTP)\n\n[Service]\nType=notify\nExecStart=" + NarrowPath(command) +
+      "\n\n[Install]\nWantedBy=multi-user.target\n";
+  std::wstring path;
+  for (char c : UnitPath(name)) path += static_cast<wchar_t>(static_cast<unsigned char>(c));
+  if (!ReplaceFileAtomically(path, unit)) return ServiceResult::CreateFailed;
+  RunAndWait({"systemctl", "daemon-reload"});
+  return ServiceResult::Ok;
+}
+
+ServiceResult DeleteAgentService(const std::wstring& name, bool& stop_failed) {
+  stop_failed = false;
+  struct stat info;
+  if (stat(UnitFolder().c_str(), &info) != 0) return ServiceResult::ManagerUnavailable;
+  if (!ServiceExists(name)) return ServiceResult::OpenFailed;
+  RunAndWait({"systemctl", "stop", "--no-block", NarrowPath(name) + ".service"});
+  if (unlink(UnitPath(name).c_str()) != 0) return ServiceResult::DeleteFailed;
+  RunAndWait({"systemctl", "daemon-reload"});
+  return ServiceResult::Ok;
+}
+
+}  // namespace platform
