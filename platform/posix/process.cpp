@@ -18,6 +18,22 @@ extern char** environ;
 namespace platform {
 namespace {
 
+// A new session, and the signal mask and dispositions a program expects: the
+// agent blocks SIGINT and SIGTERM in its own threads, and a child would
+// otherwise inherit that and never stop when asked.
+void ResetSignals(posix_spawnattr_t& attributes) {
+  sigset_t none, defaults;
+  sigemptyset(&none);
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGINT);
+  sigaddset(&defaults, SIGTERM);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes,
+                           POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+}
+
 // Starts argv[0] from the PATH with the standard streams on /dev/null in a new
 // session; a detached thread reaps it so that no zombie stays behind.
 bool SpawnDetached(const std::vector<std::string>& args) {
@@ -31,7 +47,7 @@ bool SpawnDetached(const std::vector<std::string>& args) {
   }
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+  ResetSignals(attributes);
   pid_t pid = 0;
   int rc = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
@@ -67,7 +83,7 @@ ProcessHandle StartHidden(const std::wstring& exe) {
   }
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+  ResetSignals(attributes);
   pid_t pid = 0;
   int rc = posix_spawn(&pid, path.c_str(), &actions, &attributes, argv, environ);
   posix_spawn_file_actions_destroy(&actions);

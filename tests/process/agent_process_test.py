@@ -1,0 +1,504 @@
+#!/usr/bin/env python3
+"""Process-level tests: the real agent and stand-in monitor executables, in a
+temporary folder of their own, over real loopback sockets.
+
+Usage: agent_process_test.py linux AGENT MONITOR
+       agent_process_test.py windows AGENT.exe MONITOR.exe   (runs them under wine)
+Prints "N passed, N failed" at the end; exits non-zero when any failed.
+"""
+import json
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import traceback
+import xml.etree.ElementTree as ElementTree
+
+TARGET, AGENT_SRC, MONITOR_SRC = sys.argv[1], sys.argv[2], sys.argv[3]
+WINDOWS = TARGET == "windows"
+WINE = "/usr/lib/wine/wine64"
+EXE = ".exe" if WINDOWS else ""
+TESTS = []
+
+
+class Skip(Exception):
+    pass
+
+
+def test(function):
+    TESTS.append(function)
+    return function
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def http(port, target="/", method="GET", body=None, timeout=30):
+    """One request over a fresh connection; returns (status line, headers, body)."""
+    request = f"{method} {target} HTTP/1.1\r\nHost: localhost\r\n"
+    if body is not None:
+        request += f"Content-Type: application/x-www-form-urlencoded\r\nContent-Length: {len(body)}\r\n"
+    request += "\r\n" + (body or "")
+    with socket.create_connection(("127.0.0.1", port), timeout=timeout) as s:
+        s.sendall(request.encode())
+        data = b""
+        while True:
+            chunk = s.recv(65536)
+            if not chunk:
+                break
+            data += chunk
+    head, _, payload = data.partition(b"\r\n\r\n")
+    lines = head.decode("latin-1").split("\r\n")
+    return lines[0], lines[1:], payload.decode("utf-8", "replace")
+
+
+def wait_port(port, seconds=30):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        try:
+            with socket.create_connection(("127.0.0.1", port), timeout=1):
+                return True
+        except OSError:
+            time.sleep(0.1)
+    return False
+
+
+class Folder:
+    """A temporary folder holding the agent (and, unless told, the monitor)."""
+
+    def __init__(self, monitor=True, monitor_config="StartupHide=false\r\n"):
+        # A block left by a monitor that was killed outright stays on Linux.
+        if not WINDOWS and os.path.exists("/dev/shm/KVSharedMemory_ORB"):
+            os.remove("/dev/shm/KVSharedMemory_ORB")
+        self.path = tempfile.mkdtemp(prefix="kvproc-")
+        self.agent = os.path.join(self.path, "KelvaneHTTPAgent" + EXE)
+        shutil.copy(AGENT_SRC, self.agent)
+        if monitor:
+            shutil.copy(MONITOR_SRC, os.path.join(self.path, "kelvane" + EXE))
+            self.write("kelvaneparams.cfg", monitor_config)
+        self.env = dict(os.environ)
+        self.env["KVHTTP_REGISTRY_ROOT"] = os.path.join(self.path, "registry")
+        self.env["KVHTTP_SYSTEMD_DIR"] = self.path
+        self.env.pop("DISPLAY", None)
+        self.env.pop("WAYLAND_DISPLAY", None)
+        self.env.pop("NOTIFY_SOCKET", None)
+        self.env.pop("INVOCATION_ID", None)
+        bin_dir = os.path.join(self.path, "bin")
+        os.mkdir(bin_dir)
+        self.browser_log = os.path.join(self.path, "browser.log")
+        with open(os.path.join(bin_dir, "xdg-open"), "w") as f:
+            f.write(f"#!/bin/sh\necho \"$@\" >> '{self.browser_log}'\n")
+        os.chmod(os.path.join(bin_dir, "xdg-open"), 0o755)
+        self.env["PATH"] = bin_dir + ":" + self.env.get("PATH", "")
+        if WINDOWS:
+            self.env["WINEDEBUG"] = "-all"
+        self.processes = []
+
+    def write(self, name, text):
+        with open(os.path.join(self.path, name), "w", newline="") as f:
+            f.write(text)
+
+    def read(self, name):
+        try:
+            with open(os.path.join(self.path, name), newline="") as f:
+                return f.read()
+        except FileNotFoundError:
+            return None
+
+    def command(self, *args):
+        return ([WINE] if WINDOWS else []) + [self.agent, *args]
+
+    def run(self, *args, timeout=60, env=None):
+        done = subprocess.run(self.command(*args), cwd=self.path, env=env or self.env,
+                              capture_output=True, text=True, timeout=timeout)
+        return done.returncode, done.stdout
+
+    def start(self, *args, env=None):
+        process = subprocess.Popen(self.command(*args), cwd=self.path, env=env or self.env,
+                                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        self.processes.append(process)
+        return process
+
+    def settings(self):
+        text = self.read("KelvaneHTTPAgent.ini") or ""
+        values = {}
+        for line in text.splitlines():
+            if "=" in line:
+                key, value = line.split("=", 1)
+                values[key.strip()] = value.strip()
+        return values
+
+    def close(self):
+        for process in self.processes:
+            if process.poll() is None:
+                process.send_signal(signal.SIGINT if not WINDOWS else signal.SIGKILL)
+                try:
+                    process.wait(timeout=10)
+                except subprocess.TimeoutExpired:
+                    process.kill()
+                    process.wait(timeout=10)
+        # The monitor this folder's agent started must be gone (and its block
+        # with it) before the next test looks for one.
+        pattern = os.path.join(self.path, "kelvane")
+        if WINDOWS:
+            # Everything this folder started runs in the test's wine prefix.
+            subprocess.run(["wineserver", "-k"], check=False, env=self.env)
+        subprocess.run(["pkill", "-f", pattern], check=False)
+        for _ in range(100):
+            if subprocess.run(["pgrep", "-f", pattern], capture_output=True).returncode != 0:
+                break
+            time.sleep(0.1)
+        shutil.rmtree(self.path, ignore_errors=True)
+
+
+def stop(process, sig=signal.SIGINT):
+    process.send_signal(sig)
+    out, _ = process.communicate(timeout=20)
+    return process.returncode, out
+
+
+def check(condition, message):
+    if not condition:
+        raise AssertionError(message)
+
+
+def serving(folder, port, *extra):
+    """Stores the port, marks the monitor tested, starts the agent with -d."""
+    folder.run("-setport", str(port))
+    folder.run("-tested")
+    process = folder.start("-d", *extra)
+    check(wait_port(port), f"agent never listened on {port}")
+    return process
+
+
+@test
+def switches_store_settings_and_end_with_their_codes():
+    f = Folder()
+    try:
+        cases = [
+            (["-setport", "8080"], 0, "8080", None),
+            (["-setport", "70000"], 0, "4464", None),
+            (["-setport", "0"], 0, "4464", None),
+            (["-setport", "abc"], 0, "4464", None),
+            (["-tested"], 0, "4464", "1"),
+            (["-setport", "9001", "-tested"], 0, "9001", "1"),
+            (["-service:now"], 1, "9001", "1"),
+        ]
+        for args, code, port, can_launch in cases:
+            rc, out = f.run(*args)
+            check(rc == code, f"{args}: exit {rc}, expected {code}")
+            s = f.settings()
+            check(s.get("Port") == port, f"{args}: Port {s.get('Port')}, expected {port}")
+            if can_launch is not None:
+                check(s.get("CanLaunch") == can_launch, f"{args}: CanLaunch {s.get('CanLaunch')}")
+            if not WINDOWS and args != ["-service:now"]:
+                check("ExitAtEnd" in out, f"{args}: no ExitAtEnd in {out!r}")
+    finally:
+        f.close()
+
+
+@test
+def desktop_run_serves_logs_and_ends_cleanly():
+    f = Folder()
+    try:
+        port = free_port()
+        process = serving(f, port)
+        status, _, body = http(port, "/?format=simple")
+        check(status == "HTTP/1.1 200 OK", status)
+        check("TEMPERATURES:" in body, body)
+        if not WINDOWS:
+            rc, out = stop(process)
+            check(rc == 0, f"exit {rc}")
+            lines = [l for l in out.splitlines() if l]
+            check(lines == ["Didn't find our AppID in registry - continuing",
+                            "CKelvaneHTTPAgentModule::Run", "HasKey d",
+                            "Exiting after CAtlServiceModuleT::Run"], repr(lines))
+            check(f.read("browser.log") is None, "-d opened a browser")
+    finally:
+        f.close()
+
+
+@test
+def second_instance_opens_the_browser_and_leaves():
+    if WINDOWS:
+        raise Skip("Linux only")
+    f = Folder()
+    try:
+        port = free_port()
+        first = serving(f, port)
+        env = dict(f.env, DISPLAY=":0")
+        rc, out = f.run(env=env)
+        check(rc == 0, f"exit {rc}")
+        check("Shutdown because event exists" in out and "bShutdown at end" in out, out)
+        check(out.index("Open browser") < out.index("bShutdown at end"), out)
+        check((f.read("browser.log") or "").strip() == f"http://localhost:{port}", f.read("browser.log"))
+        stop(first)
+        # Without a graphical session (show command 0) no browser opens.
+        os.remove(f.browser_log)
+        second = f.start()
+        check(wait_port(port), "no server")
+        stop(second)
+        check(f.read("browser.log") is None, "browser opened without a display")
+    finally:
+        f.close()
+
+
+@test
+def every_format_every_path_and_json_and_xml_parse():
+    f = Folder()
+    try:
+        port = free_port()
+        serving(f, port)
+        _, headers, page = http(port, "/")
+        check(page.startswith("<html><head><style>") and "Temperature Data" in page, page[:200])
+        check("Content-Type: text/html" in headers, headers)
+        _, _, favicon = http(port, "/favicon.ico")
+        check(favicon.split("Temperature 1")[0] == page.split("Temperature 1")[0], "paths differ")
+        for value in ["json", "JSON", "Json"]:
+            _, headers, body = http(port, f"/?format={value}")
+            data = json.loads(body)
+            check(len(data["temperatures"]) == 5, body)
+            check("Content-Type: text/plain" in headers, headers)
+        _, _, body = http(port, "/any/path?format=XML")
+        root = ElementTree.fromstring(body.encode())
+        check(len(root.find("temperatures")) == 5, body)
+        _, _, body = http(port, "/?format=simple")
+        check(body.startswith("COMMENT:") and "VOLTAGES:" in body, body)
+    finally:
+        f.close()
+
+
+@test
+def settings_form_and_port_values():
+    f = Folder()
+    try:
+        port = free_port()
+        serving(f, port)
+        _, _, body = http(port, "/", "POST", "port=8080&canlaunch=on")
+        check(f.settings() == {"Port": "8080", "CanLaunch": "1"}, f.settings())
+        check("Temperature Data" in body and "value=\"8080\"" in body, body[-600:])
+        _, _, body = http(port, "/?format=json", "POST", "port=8080")
+        check(f.settings()["CanLaunch"] == "0", f.settings())
+        check("Indicate Kelvane has been tested" in json.loads(body)["error"], body)
+        for text, expected in [("abc", "8167"), ("0", "8167"), ("65536", "8167"),
+                               ("70000", "4464"), ("-1", "65535")]:
+            http(port, f"/?port={text}&canlaunch=1")
+            check(f.settings()["Port"] == expected, f"{text}: {f.settings()}")
+        http(port, "/?port=&canlaunch=0")
+        check(f.settings() == {"Port": "65535", "CanLaunch": "1"}, f.settings())
+    finally:
+        f.close()
+
+
+@test
+def monitor_problems_become_error_texts():
+    f = Folder(monitor=False)
+    try:
+        port = free_port()
+        serving(f, port)
+        expected = "ERROR: " + os.path.join(f.path, "kelvane") + " not found."
+        if WINDOWS:
+            expected = None
+        for fmt in ["simple", "xml", "json", "html"]:
+            _, _, body = http(port, f"/?format={fmt}")
+            if fmt == "json":
+                text = json.loads(body)["error"]
+            elif fmt == "xml":
+                text = ElementTree.fromstring(body.encode()).find("error").text
+            else:
+                text = body
+            check("not found." in text and "ERROR: " in text, body)
+            if expected:
+                check(expected in text, f"{fmt}: {text!r}")
+    finally:
+        f.close()
+    for config, message in [("Version=2\r\n", "This appears to be an unsupported version of Kelvane"),
+                            ("Temps=0\r\n", "Temperature data not yet available -- refresh the page to try again")]:
+        f = Folder(monitor_config=config)
+        try:
+            port = free_port()
+            serving(f, port)
+            _, _, body = http(port, "/?format=json")
+            check(json.loads(body).get("error") == message, body)
+        finally:
+            f.close()
+
+
+@test
+def ten_requests_while_the_monitor_starts():
+    f = Folder(monitor_config="StartDelayMs=1500\r\n")
+    try:
+        port = free_port()
+        serving(f, port)
+        results = []
+
+        def ask():
+            try:
+                results.append(json.loads(http(port, "/?format=json", timeout=60)[2]))
+            except Exception as error:  # noqa: BLE001 - reported below
+                results.append(error)
+
+        threads = [threading.Thread(target=ask) for _ in range(10)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join(timeout=90)
+        check(len(results) == 10, f"{len(results)} answers")
+        check(all(isinstance(r, dict) and len(r.get("temperatures", [])) == 5 for r in results),
+              repr(results[:2]))
+    finally:
+        f.close()
+
+
+@test
+def registration_switches_and_word_test():
+    if WINDOWS:
+        raise Skip("Linux only")
+    f = Folder()
+    try:
+        unit = os.path.join(f.path, "KelvaneHTTPAgent.service")
+        appid = os.path.join(f.path, "registry", "HKCR", "AppID",
+                             "{4788CB3F-3891-41EB-9B0B-429356E2765D}")
+        rc, _ = f.run("-UnregServer")
+        check(rc == 0x80070002 & 0xFF, f"UnregServer without registration: {rc}")
+        rc, _ = f.run("-u", "-i")
+        check(rc == 0 and os.path.exists(unit), f"-u -i: {rc}")
+        check(open(os.path.join(appid, "LocalService")).read() == "KelvaneHTTPAgent", "no LocalService")
+        check(f'ExecStart="{f.agent}"' in open(unit).read(), open(unit).read())
+        rc, _ = f.run("-u", "-i")
+        check(rc == 1063 & 0xFF, f"registered: {rc}")
+        rc, _ = f.run("-d")
+        check(rc == 1063 & 0xFF, f"desktop start while registered: {rc}")
+        for word in ["-RegServer", "-regserver", "/REGSERVER"]:
+            rc, _ = f.run(word)
+            check(rc == 0, f"{word}: {rc}")
+            check(not os.path.exists(unit), f"{word} left the service")
+            check(not os.path.exists(os.path.join(appid, "LocalService")), f"{word} kept LocalService")
+            check(open(os.path.join(appid, "@")).read() == "KelvaneHTTPAgent", "no default value")
+        rc, out = f.run("-RegServer:1")
+        check(rc == 0 and "HasKey i" in out and os.path.exists(unit), f"-RegServer:1: {rc} {out}")
+        rc, _ = f.run("-UnregServer")
+        check(rc == 0 and not os.path.exists(unit) and not os.path.exists(appid), f"UnregServer: {rc}")
+        port = free_port()
+        f.run("-setport", str(port))
+        process = f.start("-RegServerX", "-d")
+        check(wait_port(port), "-RegServerX did not run the agent")
+        stop(process)
+    finally:
+        f.close()
+
+
+@test
+def service_under_systemd_notify():
+    if WINDOWS:
+        raise Skip("Linux only")
+    f = Folder()
+    try:
+        port = free_port()
+        f.run("-setport", str(port))
+        f.run("-tested")
+        rc, _ = f.run("-Service")
+        check(rc == 0, f"-Service: {rc}")
+        listener = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        address = os.path.join(f.path, "notify.sock")
+        listener.bind(address)
+        listener.settimeout(30)
+        env = dict(f.env, NOTIFY_SOCKET=address)
+        process = f.start(env=env)
+        messages = []
+        while not any("READY=1" in m for m in messages):
+            messages.append(listener.recv(4096).decode())
+        check(wait_port(port), "the service never listened")
+        status, _, body = http(port, "/?format=simple")
+        check(status == "HTTP/1.1 200 OK" and "TEMPERATURES:" in body, body)
+        process.send_signal(signal.SIGTERM)
+        while not any("STOPPING=1" in m for m in messages):
+            messages.append(listener.recv(4096).decode())
+        rc = process.wait(timeout=20)
+        check(rc == 0, f"service exit {rc}")
+        while True:
+            try:
+                listener.settimeout(2)
+                messages.append(listener.recv(4096).decode())
+            except socket.timeout:
+                break
+        check(messages[-1] == "STATUS=SERVICE_STOPPED", repr(messages))
+        listener.close()
+    finally:
+        f.close()
+
+
+@test
+def windows_service_installs_starts_stops_and_goes():
+    if not WINDOWS:
+        raise Skip("Windows only")
+    f = Folder()
+    keepalive = None
+    try:
+        port = free_port()
+        f.run("-setport", str(port))
+        f.run("-tested")
+        rc, _ = f.run("-i")
+        check(rc == 0, f"-i: {rc}")
+        wine = lambda *args: subprocess.run([WINE, *args], env=f.env, capture_output=True,
+                                            text=True, timeout=120)
+        # Wine's sc.exe has no "qc": read the service's configuration instead.
+        config = wine("reg.exe", "query",
+                      r"HKLM\System\CurrentControlSet\Services\KelvaneHTTPAgent").stdout
+        check("Start    REG_DWORD    0x3" in config and "RPCSS" in config, config)
+        check('ImagePath    REG_SZ    "' in config and 'KelvaneHTTPAgent.exe"' in config, config)
+        rc, _ = f.run("-d")
+        check(rc == 1063 & 0xFF, f"desktop start while registered: {rc}")
+        # Wine ends its services when no ordinary process is left in the prefix.
+        keepalive = subprocess.Popen([WINE, "cmd.exe", "/c", "ping -n 120 127.0.0.1 >nul"],
+                                     env=f.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        started = wine("net.exe", "start", "KelvaneHTTPAgent")
+        check(started.returncode == 0, started.stdout + started.stderr)
+        check(wait_port(port, 60), "the service never listened")
+        status, _, body = http(port, "/?format=simple")
+        check("TEMPERATURES:" in body, body)
+        check("RUNNING" in wine("sc.exe", "query", "KelvaneHTTPAgent").stdout, "not RUNNING")
+        stopped = wine("net.exe", "stop", "KelvaneHTTPAgent")
+        check(stopped.returncode == 0, stopped.stdout + stopped.stderr)
+        rc, _ = f.run("-UnregServer")
+        check(rc == 0, f"-UnregServer: {rc}")
+        query = wine("reg.exe", "query", r"HKCR\AppID\{4788CB3F-3891-41EB-9B0B-429356E2765D}")
+        check(query.returncode != 0, query.stdout)
+        gone = wine("sc.exe", "query", "KelvaneHTTPAgent").stdout
+        check("RUNNING" not in gone and "STOPPED" not in gone, gone)
+    finally:
+        if keepalive is not None:
+            keepalive.kill()
+            keepalive.wait(timeout=10)
+        f.close()
+
+
+def main():
+    passed = failed = skipped = 0
+    for function in TESTS:
+        started = time.monotonic()
+        try:
+            function()
+            passed += 1
+            print(f"[ OK ] {function.__name__} ({time.monotonic() - started:.1f} s)", flush=True)
+        except Skip as reason:
+            skipped += 1
+            print(f"[SKIP] {function.__name__}: {reason}", flush=True)
+        except Exception:  # noqa: BLE001 - every failure is reported
+            failed += 1
+            print(f"[FAIL] {function.__name__}", flush=True)
+            traceback.print_exc()
+    print(f"{passed} passed, {failed} failed, {skipped} skipped")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
