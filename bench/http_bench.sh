@@ -16,6 +16,7 @@ work=$(mktemp -d /tmp/kvbench.XXXXXX)
 pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  pkill -f "$work/agent/kelvane" 2>/dev/null || true
   [ -f "$work/nginx.pid" ] && kill "$(cat "$work/nginx.pid")" 2>/dev/null || true
   sleep 0.5
   rm -rf "$work"
@@ -102,3 +103,49 @@ done
 echo
 echo "1000 idle connections against our server"
 python3 bench/idle_connections.py "$ours_port" "${pids[0]}" /data.json 1000
+
+# The agent itself, with the stand-in monitor publishing, beside nginx serving
+# files of the same sizes as its JSON and HTML answers.
+agent_port=$(free_port)
+mkdir -p "$work/agent"
+cp build/linux-release/KelvaneHTTPAgent build/linux-release/kelvane "$work/agent/"
+export KVHTTP_REGISTRY_ROOT="$work/registry"
+(cd "$work/agent" && ./KelvaneHTTPAgent -setport "$agent_port" >/dev/null && ./KelvaneHTTPAgent -tested >/dev/null)
+(cd "$work/agent" && exec ./KelvaneHTTPAgent -d >/dev/null 2>&1) &
+pids+=($!)
+agent_pid=${pids[-1]}
+wait_port "$agent_port"
+curl -s "http://127.0.0.1:$agent_port/?format=json" >"$work/www/agent.json"  # starts the monitor
+sleep 1
+curl -s "http://127.0.0.1:$agent_port/?format=json" >"$work/www/agent.json"
+curl -s "http://127.0.0.1:$agent_port/" >"$work/www/agent.htm"
+echo
+echo "agent answers: JSON $(wc -c <"$work/www/agent.json") bytes, HTML $(wc -c <"$work/www/agent.htm") bytes"
+declare -A agent
+for c in 8 64; do
+  agent[json_$c]=$(run agent-json "$agent_port" "/?format=json" "$c")
+  agent[njson_$c]=$(run nginx-json "$nginx_port" /agent.json "$c")
+  agent[html_$c]=$(run agent-html "$agent_port" / "$c")
+  agent[nhtml_$c]=$(run nginx-html "$nginx_port" /agent.htm "$c")
+  printf '%s\n' "${agent[json_$c]}" "${agent[njson_$c]}" "${agent[html_$c]}" "${agent[nhtml_$c]}"
+done
+echo
+echo "ratio agent/nginx (same sizes, Connection: close)"
+for c in 8 64; do
+  for kind in json html; do
+    o=${agent[${kind}_$c]}; n=${agent[n${kind}_$c]}
+    awk -v c="$c" -v k="$kind" -v orps="$(field "$o" rps)" -v nrps="$(field "$n" rps)" \
+        -v op99="$(field "$o" p99)" -v np99="$(field "$n" p99)" \
+        'BEGIN { printf "%s c=%s  rps ratio %.2f   p99 ratio %.2f\n", k, c, orps / nrps, op99 / np99 }'
+  done
+done
+
+rss() { sed -n 's/^VmRSS:[[:space:]]*\([0-9]*\).*/\1/p' "/proc/$agent_pid/status"; }
+threads() { sed -n 's/^Threads:[[:space:]]*//p' "/proc/$agent_pid/status"; }
+count() { wrk -t2 -c8 -d"$1" -H 'Connection: close' -s bench/wrk_report.lua \
+            "http://127.0.0.1:$agent_port/?format=json" | sed -n 's/.*rps=\([0-9]*\).*/\1/p'; }
+echo
+r1=$(count 1s); rss_small=$(rss)
+r2=$(count 20s); rss_large=$(rss)
+echo "agent RSS after ~$r1 requests: ${rss_small} KiB; after ~$((r1 + r2 * 20)) more: ${rss_large} KiB"
+echo "agent threads now: $(threads) (main, listener, idle workers)"

@@ -43,6 +43,9 @@ class CKelvaneHTTPAgentModule : public IEventLogOwner {
 
  private:
   std::uint32_t RunRegistrationScript(bool remove);
+  // A message box captioned with the service name; the text from the string
+  // table when it has one.
+  void ShowServiceMessage(unsigned id, const wchar_t* text) const;
 
   std::wstring service_name_;
   std::atomic<bool> service_flag_{true};

@@ -36,6 +36,10 @@ bool FindWord(const std::wstring& line, const wchar_t* word) {
 
 }  // namespace
 
+void CKelvaneHTTPAgentModule::ShowServiceMessage(unsigned id, const wchar_t* text) const {
+  platform::ShowMessage(service_name_, platform::ResourceString(id, text));
+}
+
 bool CKelvaneHTTPAgentModule::HandleRegistrationSwitches(const std::wstring& line,
                                                          std::uint32_t& result) {
   for (std::size_t i = 0; i < line.size(); ++i) {
@@ -106,12 +110,10 @@ bool CKelvaneHTTPAgentModule::InstallService() {
     case platform::ServiceResult::Ok:
       return true;
     case platform::ServiceResult::ManagerUnavailable:
-      platform::ShowMessage(service_name_,
-                            platform::ResourceString(55306, L"Could not open Service Manager"));
+      ShowServiceMessage(55306, L"Could not open Service Manager");
       return false;
     default:
-      platform::ShowMessage(service_name_,
-                            platform::ResourceString(55307, L"Could not start service"));
+      ShowServiceMessage(55307, L"Could not start service");
       return false;
   }
 }
@@ -121,23 +123,19 @@ bool CKelvaneHTTPAgentModule::RemoveService() {
   bool stop_failed = false;
   platform::ServiceResult result = platform::DeleteAgentService(service_name_, stop_failed);
   if (stop_failed) {
-    platform::ShowMessage(service_name_,
-                          platform::ResourceString(55310, L"Could not stop service"));
+    ShowServiceMessage(55310, L"Could not stop service");
   }
   switch (result) {
     case platform::ServiceResult::Ok:
       return true;
     case platform::ServiceResult::ManagerUnavailable:
-      platform::ShowMessage(service_name_,
-                            platform::ResourceString(55306, L"Could not open Service Manager"));
+      ShowServiceMessage(55306, L"Could not open Service Manager");
       return false;
     case platform::ServiceResult::OpenFailed:
-      platform::ShowMessage(service_name_,
-                            platform::ResourceString(55308, L"Could not open service"));
+      ShowServiceMessage(55308, L"Could not open service");
       return false;
     default:
-      platform::ShowMessage(service_name_,
-                            platform::ResourceString(55309, L"Could not delete service"));
+      ShowServiceMessage(55309, L"Could not delete service");
       return false;
   }
 }

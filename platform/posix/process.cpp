@@ -34,9 +34,9 @@ void ResetSignals(posix_spawnattr_t& attributes) {
                            POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 }
 
-// Starts argv[0] from the PATH with the standard streams on /dev/null in a new
-// session; a detached thread reaps it so that no zombie stays behind.
-bool SpawnDetached(const std::vector<std::string>& args) {
+// Starts a program (from the PATH when `search_path`) with the standard
+// streams on /dev/null in a new session. Returns its pid, or 0 with errno set.
+pid_t Spawn(const std::vector<std::string>& args, bool search_path) {
   std::vector<char*> argv;
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
@@ -49,10 +49,18 @@ bool SpawnDetached(const std::vector<std::string>& args) {
   posix_spawnattr_init(&attributes);
   ResetSignals(attributes);
   pid_t pid = 0;
-  int rc = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+  int rc = search_path ? posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ)
+                       : posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
-  if (rc != 0) return false;
+  if (rc != 0) errno = rc;
+  return rc == 0 ? pid : 0;
+}
+
+// A detached thread reaps the program so that no zombie stays behind.
+bool SpawnDetached(const std::vector<std::string>& args) {
+  pid_t pid = Spawn(args, true);
+  if (pid == 0) return false;
   std::thread([pid] {
     int status = 0;
     waitpid(pid, &status, 0);
@@ -74,25 +82,8 @@ bool StartElevated(const std::wstring& exe, const std::wstring& params) {
 }
 
 ProcessHandle StartHidden(const std::wstring& exe) {
-  std::string path = NarrowPath(exe);
-  char* argv[] = {path.data(), nullptr};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  for (int fd = 0; fd <= 2; ++fd) {
-    posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
-  }
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  ResetSignals(attributes);
-  pid_t pid = 0;
-  int rc = posix_spawn(&pid, path.c_str(), &actions, &attributes, argv, environ);
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
-  if (rc != 0) {
-    errno = rc;
-    return kNoProcess;
-  }
-  return pid;
+  pid_t pid = Spawn({NarrowPath(exe)}, false);
+  return pid == 0 ? kNoProcess : pid;
 }
 
 bool StartElevatedHidden(const std::wstring&) { return false; }

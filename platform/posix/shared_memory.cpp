@@ -57,6 +57,7 @@ bool SharedMemoryWriter::Create(const std::wstring& name, std::size_t size) {
   name_ = name;
   size_ = size;
   data_ = data;
+  handle_ = 0;  // the mapping keeps the object; no descriptor is held
   return true;
 }
 

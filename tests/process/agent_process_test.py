@@ -60,6 +60,17 @@ def http(port, target="/", method="GET", body=None, timeout=30):
     return lines[0], lines[1:], payload.decode("utf-8", "replace")
 
 
+def run_to_file(command, cwd, env, timeout):
+    """Runs a command with its output in a file, not a pipe: a process that a
+    wine command starts on the side (the service manager) may keep a pipe
+    open long after the command itself has ended."""
+    with tempfile.TemporaryFile(mode="w+") as out:
+        done = subprocess.run(command, cwd=cwd, env=env, stdout=out, stderr=subprocess.STDOUT,
+                              stdin=subprocess.DEVNULL, timeout=timeout)
+        out.seek(0)
+        return done.returncode, out.read()
+
+
 def wait_port(port, seconds=30):
     deadline = time.monotonic() + seconds
     while time.monotonic() < deadline:
@@ -117,13 +128,12 @@ class Folder:
         return ([WINE] if WINDOWS else []) + [self.agent, *args]
 
     def run(self, *args, timeout=60, env=None):
-        done = subprocess.run(self.command(*args), cwd=self.path, env=env or self.env,
-                              capture_output=True, text=True, timeout=timeout)
-        return done.returncode, done.stdout
+        return run_to_file(self.command(*args), self.path, env or self.env, timeout)
 
     def start(self, *args, env=None):
         process = subprocess.Popen(self.command(*args), cwd=self.path, env=env or self.env,
-                                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+                                   stdout=subprocess.PIPE if not WINDOWS else subprocess.DEVNULL,
+                                   stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, text=True)
         self.processes.append(process)
         return process
 
@@ -448,8 +458,9 @@ def windows_service_installs_starts_stops_and_goes():
         f.run("-tested")
         rc, _ = f.run("-i")
         check(rc == 0, f"-i: {rc}")
-        wine = lambda *args: subprocess.run([WINE, *args], env=f.env, capture_output=True,
-                                            text=True, timeout=120)
+        def wine(*args):
+            rc, out = run_to_file([WINE, *args], f.path, f.env, 120)
+            return subprocess.CompletedProcess(args, rc, out, "")
         # Wine's sc.exe has no "qc": read the service's configuration instead.
         config = wine("reg.exe", "query",
                       r"HKLM\System\CurrentControlSet\Services\KelvaneHTTPAgent").stdout
