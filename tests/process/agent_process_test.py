@@ -237,6 +237,21 @@ def desktop_run_serves_logs_and_ends_cleanly():
 
 
 @test
+def relaunch_alone_serves_like_a_plain_start():
+    f = Folder()
+    try:
+        port = free_port()
+        process = serving(f, port, "-relaunch")
+        status, _, body = http(port, "/?format=json")
+        check(status == "HTTP/1.1 200 OK" and len(json.loads(body)["temperatures"]) == 5, body)
+        if not WINDOWS:
+            rc, out = stop(process)
+            check(rc == 0 and "HasKey relaunch" in out and "ExitAtEnd" not in out, out)
+    finally:
+        f.close()
+
+
+@test
 def second_instance_opens_the_browser_and_leaves():
     if WINDOWS:
         raise Skip("Linux only")
