@@ -11,7 +11,11 @@
 namespace platform {
 namespace {
 
-std::string ObjectName(const std::wstring& name) { return "/" + NarrowPath(name); }
+std::string ObjectName(const std::wstring& name) {
+  std::string object(1, '/');
+  object += NarrowPath(name);
+  return object;
+}
 
 }  // namespace
 
