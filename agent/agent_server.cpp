@@ -60,26 +60,29 @@ std::wstring KelvaneHTTPAgentHTTPServer::SettingsFile() const {
   return SiblingFileName(AgentExecutablePath(), L".ini");
 }
 
+void KelvaneHTTPAgentHTTPServer::ComputePaths() {
+  exe_path_ = AgentExecutablePath();
+  settings_path_ = SettingsFile();
+  std::size_t separator = exe_path_.rfind(platform::kDirSeparator);
+  monitor_path_ = separator == std::wstring::npos ? exe_path_
+                                                  : exe_path_.substr(0, separator + 1) +
+                                                        L"kelvane" + platform::kExecutableSuffix;
+}
+
 const std::wstring& KelvaneHTTPAgentHTTPServer::MonitorPath() {
   // Worked out once, and published whole to every thread.
-  std::call_once(monitor_path_once_, [this] {
-    std::wstring exe = AgentExecutablePath();
-    std::size_t separator = exe.rfind(platform::kDirSeparator);
-    monitor_path_ = separator == std::wstring::npos
-                        ? exe
-                        : exe.substr(0, separator + 1) + L"kelvane" + platform::kExecutableSuffix;
-  });
+  std::call_once(paths_once_, [this] { ComputePaths(); });
   return monitor_path_;
 }
 
 bool KelvaneHTTPAgentHTTPServer::HandleRequest(Request& request, const std::wstring&) {
   const std::wstring& monitor_path = MonitorPath();
-  const std::wstring settings = SettingsFile();
+  const std::wstring& settings = settings_path_;
   bool tested = ReadCanLaunchFrom(settings);
   std::string port_text = request.GetParam("port");
   if (!port_text.empty()) {
     tested = IsOnOrOne(request.GetParam("canlaunch"));
-    ApplySettingsTo(settings, AgentExecutablePath(), PortFromText(port_text), tested);
+    ApplySettingsTo(settings, exe_path_, PortFromText(port_text), tested);
   }
   OutputFormat format = ChooseFormat(request.GetParam("format"));
   std::string body;

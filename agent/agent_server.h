@@ -23,8 +23,10 @@ class KelvaneHTTPAgentHTTPServer : public HTTPServer {
   virtual std::wstring SettingsFile() const;
 
  private:
-  std::once_flag monitor_path_once_;
-  std::wstring monitor_path_;
+  // Paths that never change while the agent runs, worked out once.
+  void ComputePaths();
+  std::once_flag paths_once_;
+  std::wstring monitor_path_, exe_path_, settings_path_;
 };
 
 // The new port of a settings action: the decimal value (clamped to 32 bits),

@@ -4,9 +4,10 @@
 //
 // Windows: OpenFileMappingW(FILE_MAP_READ) / MapViewOfFile, and
 // CreateFileMappingW for the writer; the object goes when its last handle
-// closes. Linux: shm_open("/NAME"), fstat, mmap(PROT_READ, MAP_SHARED); an
-// object smaller than the view asked for is refused as a map error (EINVAL),
-// since reading past its end would raise SIGBUS. The Linux writer removes the
+// closes. Linux: shm_open("/NAME") and fstat; the read-only view is a copy of
+// the object's first bytes taken at the call (pread), which avoids the
+// cross-core cost of unmapping in a busy process; an object smaller than the
+// view asked for is refused as a map error (EINVAL). The Linux writer removes the
 // object (shm_unlink) when it is destroyed, unless told to leave it.
 #include <cstddef>
 #include <cstdint>
