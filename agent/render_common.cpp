@@ -5,6 +5,11 @@
 #include "foundation/format.h"
 
 namespace render {
+namespace {
+
+constexpr int kPieceChars = 256;
+
+}  // namespace
 
 double Scaled(const SensorSnapshot& s, Kind kind, int index, bool json) {
   // Read by value: the record is packed.
@@ -34,14 +39,23 @@ int Count(const SensorSnapshot& s, Kind kind) {
 }
 
 void AppendPiece(std::string& body, const wchar_t* format, double value, int number) {
-  CWString piece;
-  if (number > 0) {
-    Format(piece, format, number, value);
-  } else {
-    Format(piece, format, value);
+  // Pieces are short: format them on the stack rather than in a string object.
+  FormatArgList args;
+  if (number > 0) args.push_back(FormatArg(number));
+  args.push_back(FormatArg(value));
+  wchar_t piece[kPieceChars];
+  int length = FormatToBuffer(format, piece, kPieceChars, args);
+  if (length < 0 || length >= kPieceChars - 1) {
+    CWString long_piece;  // never for the system's own pieces, but kept whole
+    Format(long_piece, format, args);
+    long_piece.Replace(L",", L".");
+    body += WideToAnsi(long_piece.View());
+    return;
   }
-  piece.Replace(L",", L".");
-  body += WideToAnsi(piece.View());
+  for (int i = 0; i < length; ++i) {
+    if (piece[i] == L',') piece[i] = L'.';
+  }
+  body += WideToAnsi(std::wstring_view(piece, static_cast<std::size_t>(length)));
 }
 
 void AppendWide(std::string& body, const CWString& text) { body += WideToAnsi(text.View()); }
