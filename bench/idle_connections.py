@@ -7,18 +7,11 @@ import sys
 import time
 
 
-def rss_kib(pid):
+def status_field(pid, name):
+    """One numeric field of /proc/PID/status (VmRSS in KiB, Threads), or -1."""
     with open(f"/proc/{pid}/status") as f:
         for line in f:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1])
-    return -1
-
-
-def threads(pid):
-    with open(f"/proc/{pid}/status") as f:
-        for line in f:
-            if line.startswith("Threads:"):
+            if line.startswith(name + ":"):
                 return int(line.split()[1])
     return -1
 
@@ -41,17 +34,17 @@ def main():
     port, pid, path = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3]
     count = int(sys.argv[4]) if len(sys.argv) > 4 else 1000
     timed_request(port, path)
-    before = rss_kib(pid)
+    before = status_field(pid, 'VmRSS')
     idle = [socket.create_connection(("127.0.0.1", port), timeout=30) for _ in range(count)]
     time.sleep(1.0)
     elapsed, status = timed_request(port, path)
-    during = rss_kib(pid)
+    during = status_field(pid, 'VmRSS')
     for s in idle:
         s.close()
     time.sleep(12.0)  # the workers' read waits end, their connections close
-    after = rss_kib(pid)
+    after = status_field(pid, 'VmRSS')
     print(f"idle={count} request_seconds={elapsed:.3f} status='{status}' "
-          f"rss_kib_before={before} during={during} after={after} threads={threads(pid)}")
+          f"rss_kib_before={before} during={during} after={after} threads={status_field(pid, 'Threads')}")
 
 
 if __name__ == "__main__":
