@@ -1,5 +1,7 @@
 #include "agent/agent_server.h"
 
+#include <cstring>
+
 #include "agent/renderers.h"
 #include "foundation/exe_files.h"
 #include "foundation/format.h"
@@ -78,32 +80,46 @@ const std::wstring& KelvaneHTTPAgentHTTPServer::MonitorPath() {
 bool KelvaneHTTPAgentHTTPServer::HandleRequest(Request& request, const std::wstring&) {
   const std::wstring& monitor_path = MonitorPath();
   const std::wstring& settings = settings_path_;
-  bool tested = ReadCanLaunchFrom(settings);
+  // One read of the settings file gives the tested flag and the port the
+  // page shows; a settings action changes the file, so it is read again.
+  StoredSettings stored = ReadSettingsFrom(settings);
+  bool tested = stored.can_launch;
   std::string port_text = request.GetParam("port");
   if (!port_text.empty()) {
     tested = IsOnOrOne(request.GetParam("canlaunch"));
     ApplySettingsTo(settings, exe_path_, PortFromText(port_text), tested);
+    stored = ReadSettingsFrom(settings);
   }
   OutputFormat format = ChooseFormat(request.GetParam("format"));
-  std::string body;
+  // The existence test and the attach call run one request at a time; the
+  // readings are copied out under the lock, since the next attach call
+  // releases the view, and rendered from the copy without holding it.
+  SensorSnapshot readings;
+  const SensorSnapshot* view = nullptr;
+  CWString error;
   {
     CAcquireCS hold(RenderLock());
-    const SensorSnapshot* view = nullptr;
-    CWString error = ErrorText(monitor_path, tested, view);
-    switch (format) {
-      case OutputFormat::Html:
-        RenderHtml(body, view, error, tested, ReadPortFrom(settings));
-        break;
-      case OutputFormat::Simple:
-        RenderSimple(body, view, error);
-        break;
-      case OutputFormat::Xml:
-        RenderXml(body, view, error);
-        break;
-      case OutputFormat::Json:
-        RenderJson(body, view, error);
-        break;
+    const SensorSnapshot* attached = nullptr;
+    error = ErrorText(monitor_path, tested, attached);
+    if (attached != nullptr) {
+      std::memcpy(&readings, attached, sizeof readings);
+      view = &readings;
     }
+  }
+  std::string body;
+  switch (format) {
+    case OutputFormat::Html:
+      RenderHtml(body, view, error, tested, stored.port);
+      break;
+    case OutputFormat::Simple:
+      RenderSimple(body, view, error);
+      break;
+    case OutputFormat::Xml:
+      RenderXml(body, view, error);
+      break;
+    case OutputFormat::Json:
+      RenderJson(body, view, error);
+      break;
   }
   request.SetResponseText(kStatusOk, body.c_str(), FormatExtension(format));
   return true;

@@ -148,4 +148,4 @@ echo
 r1=$(count 1s); rss_small=$(rss)
 r2=$(count 20s); rss_large=$(rss)
 echo "agent RSS after ~$r1 requests: ${rss_small} KiB; after ~$((r1 + r2 * 20)) more: ${rss_large} KiB"
-echo "agent threads now: $(threads) (main, listener, idle workers)"
+echo "agent threads now: $(threads) (main, listener, draining thread, idle workers)"

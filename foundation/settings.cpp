@@ -3,13 +3,29 @@
 #include "foundation/exe_files.h"
 #include "platform/profile.h"
 
-std::uint16_t ReadPortFrom(const std::wstring& file) {
-  auto port = static_cast<std::uint16_t>(platform::ReadIniInt(file, kSettingsSection, L"Port", 0));
+namespace {
+
+std::uint16_t PortFromStored(std::int32_t stored) {
+  auto port = static_cast<std::uint16_t>(stored);
   return port == 0 ? kDefaultPort : port;
+}
+
+}  // namespace
+
+std::uint16_t ReadPortFrom(const std::wstring& file) {
+  return PortFromStored(platform::ReadIniInt(file, kSettingsSection, L"Port", 0));
 }
 
 bool ReadCanLaunchFrom(const std::wstring& file) {
   return platform::ReadIniInt(file, kSettingsSection, L"CanLaunch", 0) == 1;
+}
+
+StoredSettings ReadSettingsFrom(const std::wstring& file) {
+  const wchar_t* const keys[] = {L"Port", L"CanLaunch"};
+  const std::int32_t defaults[] = {0, 0};
+  std::int32_t values[2];
+  platform::ReadIniInts(file, kSettingsSection, keys, defaults, values, 2);
+  return {PortFromStored(values[0]), values[1] == 1};
 }
 
 std::uint16_t ReadPort() { return ReadPortFrom(SettingsFilePath()); }

@@ -12,6 +12,13 @@ inline constexpr const wchar_t* kSettingsSection = L"Settings";
 std::uint16_t ReadPort();
 bool ReadCanLaunch();
 
+// Both settings with one read of the file.
+struct StoredSettings {
+  std::uint16_t port;
+  bool can_launch;
+};
+StoredSettings ReadSettingsFrom(const std::wstring& file);
+
 // The same reads from a given settings file.
 std::uint16_t ReadPortFrom(const std::wstring& file);
 bool ReadCanLaunchFrom(const std::wstring& file);

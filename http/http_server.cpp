@@ -8,6 +8,7 @@
 #include "foundation/conversions.h"
 #include "http/connection_queue.h"
 #include "http/debug_print.h"
+#include "http/draining_sockets.h"
 #include "http/request.h"
 #include "http/server_limits.h"
 #include "platform/clock.h"
@@ -31,8 +32,9 @@ void SendResponse(Request& request) {
     std::size_t left = response.size() - request.send_position;
     int chunk = left < static_cast<std::size_t>(kSendChunk) ? static_cast<int>(left) : kSendChunk;
     // A client that takes nothing for the whole wait ends the sending.
+    bool more_follows = left > static_cast<std::size_t>(chunk);
     int sent = platform::SendWithin(request.Socket(), response.data() + request.send_position,
-                                    chunk, ServerTimeouts().io_wait_ms);
+                                    chunk, ServerTimeouts().io_wait_ms, more_follows);
     if (sent > 0) {
       request.send_position += sent;
       request.bytes_sent += sent;
@@ -242,19 +244,8 @@ void HTTPServer::Stop() {
 void HTTPServer::CloseConnection(platform::SocketHandle socket) {
   DebugPrint(L"Closing socket %d", static_cast<int>(socket));
   platform::ShutdownSocket(socket, platform::ShutdownHow::Send);
-  // Wait for the peer to finish, but not forever and not for ever more bytes.
-  char discard[1023];
-  std::size_t drained = 0;
-  std::uint32_t started = platform::TickCount();
-  while (drained < kMaxDrainBytes) {
-    int left_ms = ServerTimeouts().drain_ms - static_cast<int>(platform::TickCount() - started);
-    if (left_ms <= 0 || platform::WaitReadable(socket, left_ms) != platform::WaitResult::Ready) {
-      break;
-    }
-    int n = platform::Receive(socket, discard, sizeof discard);
-    if (n <= 0) break;
-    drained += static_cast<std::size_t>(n);
-  }
-  platform::ShutdownSocket(socket, platform::ShutdownHow::Both);
-  platform::CloseSocket(socket);
+  // The peer has our whole answer and our end of stream; what it still sends
+  // is discarded, and the socket closed once the peer closes too. Done on
+  // the draining thread, so the worker is free at once.
+  if (!HandOverForDraining(socket)) DrainAndClose(socket, platform::TickCount());
 }

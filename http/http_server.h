@@ -42,7 +42,9 @@ class HTTPServer {
   const std::wstring& Directory() const noexcept { return directory_; }
 
   // The graceful close: shut down sending, discard what the peer still sends
-  // (bounded in time and bytes), shut down both ways, close.
+  // (bounded in time and bytes), shut down both ways, close. Everything after
+  // the first step happens on the draining thread, so the caller never waits
+  // for the peer.
   static void CloseConnection(platform::SocketHandle socket);
 
  private:

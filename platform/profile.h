@@ -10,6 +10,7 @@
 // The Linux writer keeps every other line byte for byte, replaces the key's
 // line or adds it to its section (or the section at the end), and replaces the
 // file atomically (a temporary file beside it, then rename).
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -17,6 +18,11 @@ namespace platform {
 
 std::int32_t ReadIniInt(const std::wstring& file, const wchar_t* section, const wchar_t* key,
                         std::int32_t default_value);
+
+// Several integers of one section at once: values[i] gets keys[i] (or
+// defaults[i]). Linux reads the file once for all of them.
+void ReadIniInts(const std::wstring& file, const wchar_t* section, const wchar_t* const* keys,
+                 const std::int32_t* defaults, std::int32_t* values, std::size_t count);
 
 // False when the file cannot be written; LastError() then tells why.
 bool WriteIniString(const std::wstring& file, const wchar_t* section, const wchar_t* key,

@@ -8,10 +8,15 @@
 // - send uses MSG_NOSIGNAL: a client that closed early must not raise SIGPIPE;
 // - the listening socket has SO_REUSEADDR, so a restart binds at once while
 //   old connections sit in TIME_WAIT (Windows sets no socket options);
+// - it also has TCP_DEFER_ACCEPT (1 s): accept hands over a connection once
+//   its first bytes have arrived, so a worker does not sleep once more
+//   waiting for them. A client that sends nothing is handed over after about
+//   a second or two all the same, and then gets the usual read wait;
 // - StopListening shuts the socket down before closing it, because closing
 //   alone does not wake a thread blocked in accept.
 // Error codes are Winsock codes on Windows (10048: address in use) and errno
 // values on Linux (98).
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -44,6 +49,11 @@ bool IsResourceShortage(int error);
 
 WaitResult WaitReadable(SocketHandle s, int timeout_ms);
 WaitResult WaitWritable(SocketHandle s, int timeout_ms);
+// Waits up to `timeout_ms` until any of `count` sockets is readable (data,
+// the peer's end of stream, or an error to collect). Marks each in `readable`
+// and returns how many are, 0 after the wait, -1 on failure. poll on Linux,
+// WSAPoll on Windows: neither limits the socket numbers or the count.
+int WaitAnyReadable(const SocketHandle* sockets, bool* readable, std::size_t count, int timeout_ms);
 // Both return the byte count, or -1 on error.
 int Receive(SocketHandle s, char* buffer, int length);
 int SendBytes(SocketHandle s, const char* bytes, int length);
@@ -51,8 +61,11 @@ int SendBytes(SocketHandle s, const char* bytes, int length);
 // Sends what the socket takes within `timeout_ms`: the byte count, 0 when the
 // peer took nothing in that time, -1 on error. Linux tries first and waits
 // only when the socket is full (one system call in the common case);
-// Windows waits for writability first.
-int SendWithin(SocketHandle s, const char* bytes, int length, int timeout_ms);
+// Windows waits for writability first. `more_follows` tells Linux that the
+// next send continues this one (MSG_MORE), so the pieces of one answer leave
+// together instead of as one small packet each; Windows ignores it.
+int SendWithin(SocketHandle s, const char* bytes, int length, int timeout_ms,
+               bool more_follows = false);
 
 // Receives what has arrived, waiting up to `timeout_ms` for the first byte:
 // the byte count (0 when the peer closed), kReceiveTimedOut, or -1 on error.

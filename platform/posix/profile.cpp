@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <string>
 #include <string_view>
@@ -130,14 +131,25 @@ std::string_view DominantEnding(const std::vector<Line>& lines) {
 
 std::int32_t ReadIniInt(const std::wstring& file, const wchar_t* section, const wchar_t* key,
                         std::int32_t default_value) {
+  std::int32_t value = default_value;
+  ReadIniInts(file, section, &key, &default_value, &value, 1);
+  return value;
+}
+
+void ReadIniInts(const std::wstring& file, const wchar_t* section, const wchar_t* const* keys,
+                 const std::int32_t* defaults, std::int32_t* values, std::size_t count) {
+  std::copy(defaults, defaults + count, values);
   std::string content;
-  if (!ReadWholeFile(file, content)) return default_value;
+  if (!ReadWholeFile(file, content)) return;
   std::vector<Line> lines = SplitLines(content);
-  Place place = Locate(lines, Narrow(section), Narrow(key));
-  if (place.key < 0) return default_value;
-  std::string_view k, value;
-  KeyLine(lines[place.key].text, k, value);
-  return ParseInt(value, default_value);
+  std::string section_name = Narrow(section);
+  for (std::size_t i = 0; i < count; ++i) {
+    Place place = Locate(lines, section_name, Narrow(keys[i]));
+    if (place.key < 0) continue;
+    std::string_view k, value;
+    KeyLine(lines[place.key].text, k, value);
+    values[i] = ParseInt(value, defaults[i]);
+  }
 }
 
 bool WriteIniString(const std::wstring& file, const wchar_t* section, const wchar_t* key,

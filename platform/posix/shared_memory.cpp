@@ -29,12 +29,6 @@ MappingHandle OpenSharedMemoryReadOnly(const std::wstring& name) {
 
 const void* MapReadOnlyView(MappingHandle mapping, std::size_t size) {
   int fd = static_cast<int>(mapping - 1);
-  struct stat info;
-  if (fstat(fd, &info) != 0) return nullptr;
-  if (static_cast<std::size_t>(info.st_size) < size) {
-    errno = EINVAL;
-    return nullptr;
-  }
   // The view is a fresh copy of the object's bytes rather than a mapping:
   // unmapping in a process with many threads makes the kernel flush every
   // core's address translations, which cost more than the whole request.
@@ -49,7 +43,7 @@ const void* MapReadOnlyView(MappingHandle mapping, std::size_t size) {
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       delete[] view;
-      if (n == 0) errno = EINVAL;
+      if (n == 0) errno = EINVAL;  // the object is smaller than the view
       return nullptr;
     }
     done += static_cast<std::size_t>(n);

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -48,6 +49,9 @@ SocketHandle CreateTcpSocket() {
 bool BindAnyAddress(SocketHandle s, std::uint16_t port) {
   int on = 1;
   setsockopt(Fd(s), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  // Connections are accepted once their request has begun to arrive.
+  int defer_seconds = 1;
+  setsockopt(Fd(s), IPPROTO_TCP, TCP_DEFER_ACCEPT, &defer_seconds, sizeof defer_seconds);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_ANY);
@@ -76,6 +80,18 @@ bool IsResourceShortage(int error) {
 WaitResult WaitReadable(SocketHandle s, int timeout_ms) { return WaitFor(s, POLLIN, timeout_ms); }
 WaitResult WaitWritable(SocketHandle s, int timeout_ms) { return WaitFor(s, POLLOUT, timeout_ms); }
 
+int WaitAnyReadable(const SocketHandle* sockets, bool* readable, std::size_t count,
+                    int timeout_ms) {
+  std::vector<pollfd> polled(count);
+  for (std::size_t i = 0; i < count; ++i) polled[i] = pollfd{Fd(sockets[i]), POLLIN, 0};
+  int rc;
+  do {
+    rc = poll(polled.data(), static_cast<nfds_t>(count), timeout_ms);
+  } while (rc < 0 && errno == EINTR);
+  for (std::size_t i = 0; i < count; ++i) readable[i] = rc > 0 && polled[i].revents != 0;
+  return rc;
+}
+
 int Receive(SocketHandle s, char* buffer, int length) {
   for (;;) {
     ssize_t n = recv(Fd(s), buffer, static_cast<size_t>(length), 0);
@@ -92,12 +108,12 @@ int SendBytes(SocketHandle s, const char* bytes, int length) {
   }
 }
 
-int SendWithin(SocketHandle s, const char* bytes, int length, int timeout_ms) {
+int SendWithin(SocketHandle s, const char* bytes, int length, int timeout_ms, bool more_follows) {
+  int flags = MSG_NOSIGNAL | MSG_DONTWAIT | (more_follows ? MSG_MORE : 0);
   // Like a blocking send, all bytes go unless the peer stops taking them.
   int sent = 0;
   while (sent < length || length == 0) {
-    ssize_t n =
-        send(Fd(s), bytes + sent, static_cast<size_t>(length - sent), MSG_NOSIGNAL | MSG_DONTWAIT);
+    ssize_t n = send(Fd(s), bytes + sent, static_cast<size_t>(length - sent), flags);
     if (n >= 0) {
       sent += static_cast<int>(n);
       if (length == 0) break;

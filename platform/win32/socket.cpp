@@ -3,6 +3,8 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <vector>
+
 namespace platform {
 namespace {
 
@@ -61,6 +63,15 @@ bool IsResourceShortage(int error) { return error == WSAEMFILE || error == WSAEN
 WaitResult WaitReadable(SocketHandle s, int timeout_ms) { return WaitFor(s, false, timeout_ms); }
 WaitResult WaitWritable(SocketHandle s, int timeout_ms) { return WaitFor(s, true, timeout_ms); }
 
+int WaitAnyReadable(const SocketHandle* sockets, bool* readable, std::size_t count,
+                    int timeout_ms) {
+  std::vector<WSAPOLLFD> polled(count);
+  for (std::size_t i = 0; i < count; ++i) polled[i] = WSAPOLLFD{Sock(sockets[i]), POLLRDNORM, 0};
+  int rc = WSAPoll(polled.data(), static_cast<ULONG>(count), timeout_ms);
+  for (std::size_t i = 0; i < count; ++i) readable[i] = rc > 0 && polled[i].revents != 0;
+  return rc == SOCKET_ERROR ? -1 : rc;
+}
+
 int Receive(SocketHandle s, char* buffer, int length) {
   int n = recv(Sock(s), buffer, length, 0);
   return n == SOCKET_ERROR ? -1 : n;
@@ -71,7 +82,7 @@ int SendBytes(SocketHandle s, const char* bytes, int length) {
   return n == SOCKET_ERROR ? -1 : n;
 }
 
-int SendWithin(SocketHandle s, const char* bytes, int length, int timeout_ms) {
+int SendWithin(SocketHandle s, const char* bytes, int length, int timeout_ms, bool) {
   WaitResult ready = WaitFor(s, true, timeout_ms);
   if (ready == WaitResult::Timeout) return 0;
   if (ready == WaitResult::Failed) return -1;

@@ -99,6 +99,8 @@ TEST(Settings, PortAndFlagRules) {
       {"[Settings]\r\nPort=70000\r\nCanLaunch=0\r\n", 4464, false},
       {"[Settings]\r\nPort=abc\r\n", 8167, false},
       {"[Other]\r\nPort=1234\r\nCanLaunch=1\r\n", 8167, false},
+      {"[settings]\r\ncanlaunch=1\r\n[Settings]\r\nPort=9\r\n", 8167, true},
+      {"[Settings]\r\nCanLaunch=1\r\nPort=7\r\nPort=8\r\n", 7, true},
   };
   TempDir dir;
   std::wstring file = (dir / "agent.ini").wstring();
@@ -106,8 +108,13 @@ TEST(Settings, PortAndFlagRules) {
     WriteFile(dir / "agent.ini", c.content);
     EXPECT_EQ(ReadPortFrom(file), c.port) << c.content;
     EXPECT_EQ(ReadCanLaunchFrom(file), c.can_launch) << c.content;
+    StoredSettings both = ReadSettingsFrom(file);  // one read, the same rules
+    EXPECT_EQ(both.port, c.port) << c.content;
+    EXPECT_EQ(both.can_launch, c.can_launch) << c.content;
   }
   EXPECT_EQ(ReadPortFrom((dir / "absent.ini").wstring()), 8167);
+  EXPECT_EQ(ReadSettingsFrom((dir / "absent.ini").wstring()).port, 8167);
+  EXPECT_FALSE(ReadSettingsFrom((dir / "absent.ini").wstring()).can_launch);
 }
 
 TEST(ApplySettings, RoundTripKeepsCommentsAndOtherSections) {

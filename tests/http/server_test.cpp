@@ -239,6 +239,66 @@ TEST_F(HttpServerTest, HostileClientsCostOnlyTheirConnection) {
   EXPECT_EQ(BodyOf(Exchange(running.port(), "GET / HTTP/1.1\r\n\r\n")), "bbbbb");
 }
 
+// Reads the whole answer up to the server's end of stream but keeps the
+// connection open. False when the answer never ends.
+bool ReadAnswerKeepOpen(platform::SocketHandle s) {
+  platform::SendBytes(s, "GET / HTTP/1.1\r\n\r\n", 18);
+  char buffer[4096];
+  for (int i = 0; i < 1000; ++i) {
+    if (platform::WaitReadable(s, 20000) != platform::WaitResult::Ready) return false;
+    if (platform::Receive(s, buffer, sizeof buffer) <= 0) return true;
+  }
+  return false;
+}
+
+// Keeps sending pieces of `piece_size` bytes until the server has closed the
+// connection for good (it is reset). False when that never happens within
+// `limit` bytes.
+bool SendUntilReset(platform::SocketHandle s, std::size_t piece_size, std::size_t limit) {
+  const std::string piece(piece_size, 'x');
+  for (std::size_t sent = 0; sent < limit; sent += piece.size()) {
+    if (platform::SendBytes(s, piece.data(), static_cast<int>(piece.size())) < 0) return true;
+    char byte;
+    if (platform::WaitReadable(s, 0) == platform::WaitResult::Ready &&
+        platform::Receive(s, &byte, 1) < 0) {
+      return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+TEST_F(HttpServerTest, PeerThatKeepsItsSideOpenDoesNotHoldAWorker) {
+  ServerTimeouts().drain_ms = 600000;  // far longer than this test waits
+  TraceLog trace;
+  SizedServer server;
+  RunningServer running(server);
+  platform::SocketHandle open = platform::ConnectLoopback(running.port());
+  ASSERT_TRUE(ReadAnswerKeepOpen(open));
+  // The worker is done with the connection while the peer still holds it.
+  EXPECT_TRUE(trace.WaitFor(L"Handled "));
+  EXPECT_EQ(BodyOf(Exchange(running.port(), "GET / HTTP/1.1\r\n\r\n")), "bbbbb");
+  platform::CloseSocket(open);
+}
+
+TEST_F(HttpServerTest, GracefulCloseEndsAfterTheWaitOrTheByteLimit) {
+  SizedServer server;
+  RunningServer running(server);
+  // A peer that keeps sending is cut off after kMaxDrainBytes.
+  ServerTimeouts().drain_ms = 600000;
+  platform::SocketHandle chatty = platform::ConnectLoopback(running.port());
+  ASSERT_TRUE(ReadAnswerKeepOpen(chatty));
+  EXPECT_TRUE(SendUntilReset(chatty, 1024, 64 * kMaxDrainBytes));
+  platform::CloseSocket(chatty);
+  // A peer that sends far less than the limit and never closes is closed
+  // after the drain wait.
+  ServerTimeouts().drain_ms = 200;
+  platform::SocketHandle quiet = platform::ConnectLoopback(running.port());
+  ASSERT_TRUE(ReadAnswerKeepOpen(quiet));
+  EXPECT_TRUE(SendUntilReset(quiet, 1, 1000));
+  platform::CloseSocket(quiet);
+}
+
 TEST_F(HttpServerTest, IdleWorkersBeyondTheKeptOnesEnd) {
   ServerTimeouts().io_wait_ms = 300;
   ServerTimeouts().idle_worker_exit_ms = 200;
