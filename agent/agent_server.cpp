@@ -15,6 +15,9 @@
 
 namespace {
 
+// Room for the page with all its tables, so the body grows without copying.
+constexpr std::size_t kBodyReserve = 8192;
+
 CLockCS& RenderLock() {
   static CLockCS lock;
   return lock;
@@ -107,6 +110,7 @@ bool KelvaneHTTPAgentHTTPServer::HandleRequest(Request& request, const std::wstr
     }
   }
   std::string body;
+  body.reserve(kBodyReserve);
   switch (format) {
     case OutputFormat::Html:
       RenderHtml(body, view, error, tested, stored.port);

@@ -9,6 +9,21 @@ namespace {
 
 constexpr int kPieceChars = 256;
 
+// Appends wide text as 8-bit text. Pieces are nearly always ASCII, which every
+// ANSI code page and UTF-8 write as the same bytes: those are copied directly.
+void AppendNarrowed(std::string& body, std::wstring_view text) {
+  const std::size_t start = body.size();
+  body.resize(start + text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (static_cast<std::uint32_t>(text[i]) >= 0x80) {
+      body.resize(start);
+      body += WideToAnsi(text);
+      return;
+    }
+    body[start + i] = static_cast<char>(text[i]);
+  }
+}
+
 }  // namespace
 
 double Scaled(const SensorSnapshot& s, Kind kind, int index, bool json) {
@@ -49,16 +64,16 @@ void AppendPiece(std::string& body, const wchar_t* format, double value, int num
     CWString long_piece;  // never for the system's own pieces, but kept whole
     Format(long_piece, format, args);
     long_piece.Replace(L",", L".");
-    body += WideToAnsi(long_piece.View());
+    AppendNarrowed(body, long_piece.View());
     return;
   }
   for (int i = 0; i < length; ++i) {
     if (piece[i] == L',') piece[i] = L'.';
   }
-  body += WideToAnsi(std::wstring_view(piece, static_cast<std::size_t>(length)));
+  AppendNarrowed(body, std::wstring_view(piece, static_cast<std::size_t>(length)));
 }
 
-void AppendWide(std::string& body, const CWString& text) { body += WideToAnsi(text.View()); }
+void AppendWide(std::string& body, const CWString& text) { AppendNarrowed(body, text.View()); }
 
 }  // namespace render
 

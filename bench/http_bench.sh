@@ -4,10 +4,16 @@
 # (2 s warm-up, then 10 s measured). Prints requests per second (2xx only),
 # p50 and p99 for each, and the ratios ours/nginx.
 #
-# Usage: bench/http_bench.sh [seconds]   (default 10)
+# Each comparison runs in several rounds, ours and nginx one after the other
+# (their order alternating), and reports the median of the rounds' ratios: on
+# a shared 2-core machine one 10-second sample of either side can be off by
+# 15%, and neighbouring samples share the machine's mood.
+#
+# Usage: bench/http_bench.sh [seconds] [rounds]   (defaults 10 and 3)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 duration=${1:-10}
+rounds=${2:-3}
 command -v wrk >/dev/null && command -v nginx >/dev/null || bash scripts/install-deps.sh
 cmake --preset linux-release >/dev/null
 cmake --build --preset linux-release -j "$(nproc)" >/dev/null
@@ -82,24 +88,34 @@ run() {  # name port path connections
     "http://127.0.0.1:$2$3" | grep '^RESULT' | sed "s/^RESULT/$1 c=$4/"
 }
 
-declare -A result
-for c in 8 64; do
-  result[ours_$c]=$(run ours "$ours_port" /data.json "$c")
-  result[nginx_$c]=$(run nginx "$nginx_port" /data.json "$c")
-  echo "${result[ours_$c]}"
-  echo "${result[nginx_$c]}"
-done
-
 field() { sed -n "s/.* $2=\([0-9]*\).*/\1/p" <<<"$1"; }
-echo
-echo "ratio ours/nginx (400-byte JSON file, Connection: close)"
-for c in 8 64; do
-  o=${result[ours_$c]}; n=${result[nginx_$c]}
-  awk -v c="$c" -v orps="$(field "$o" rps)" -v nrps="$(field "$n" rps)" \
-      -v op99="$(field "$o" p99)" -v np99="$(field "$n" p99)" \
-      'BEGIN { printf "c=%s  rps ratio %.2f   p99 ratio %.2f\n", c, orps / nrps, op99 / np99 }'
-done
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
+# compare LABEL CONNECTIONS OUR_NAME OUR_PORT OUR_PATH REF_NAME REF_PORT REF_PATH
+# Prints every round's lines, then the median ratios (requests/s and p99).
+compare() {
+  local label=$1 c=$2 rps_ratios="" p99_ratios="" ours ref
+  for round in $(seq 1 "$rounds"); do
+    if (( round % 2 )); then
+      ours=$(run "$3" "$4" "$5" "$c"); ref=$(run "$6" "$7" "$8" "$c")
+    else
+      ref=$(run "$6" "$7" "$8" "$c"); ours=$(run "$3" "$4" "$5" "$c")
+    fi
+    printf '  round %d  %s\n  round %d  %s\n' "$round" "$ours" "$round" "$ref"
+    rps_ratios+="$(awk -v o="$(field "$ours" rps)" -v n="$(field "$ref" rps)" 'BEGIN { print o / n }')"$'\n'
+    p99_ratios+="$(awk -v o="$(field "$ours" p99)" -v n="$(field "$ref" p99)" 'BEGIN { print o / n }')"$'\n'
+  done
+  printf '%s c=%s  median rps ratio %.2f   median p99 ratio %.2f\n' "$label" "$c" \
+    "$(median <<<"${rps_ratios%$'\n'}")" "$(median <<<"${p99_ratios%$'\n'}")"
+}
+
+summary=()
+echo "our server and nginx, 400-byte JSON file, Connection: close ($rounds rounds)"
+for c in 8 64; do
+  line=$(compare file "$c" ours "$ours_port" /data.json nginx "$nginx_port" /data.json)
+  echo "$line"
+  summary+=("$(tail -1 <<<"$line")")
+done
 echo
 echo "1000 idle connections against our server"
 python3 bench/idle_connections.py "$ours_port" "${pids[0]}" /data.json 1000
@@ -121,24 +137,18 @@ curl -s "http://127.0.0.1:$agent_port/?format=json" >"$work/www/agent.json"
 curl -s "http://127.0.0.1:$agent_port/" >"$work/www/agent.htm"
 echo
 echo "agent answers: JSON $(wc -c <"$work/www/agent.json") bytes, HTML $(wc -c <"$work/www/agent.htm") bytes"
-declare -A agent
+echo "the agent and nginx, files of the same sizes, Connection: close ($rounds rounds)"
 for c in 8 64; do
-  agent[json_$c]=$(run agent-json "$agent_port" "/?format=json" "$c")
-  agent[njson_$c]=$(run nginx-json "$nginx_port" /agent.json "$c")
-  agent[html_$c]=$(run agent-html "$agent_port" / "$c")
-  agent[nhtml_$c]=$(run nginx-html "$nginx_port" /agent.htm "$c")
-  printf '%s\n' "${agent[json_$c]}" "${agent[njson_$c]}" "${agent[html_$c]}" "${agent[nhtml_$c]}"
+  line=$(compare json "$c" agent-json "$agent_port" "/?format=json" nginx-json "$nginx_port" /agent.json)
+  echo "$line"
+  summary+=("$(tail -1 <<<"$line")")
+  line=$(compare html "$c" agent-html "$agent_port" / nginx-html "$nginx_port" /agent.htm)
+  echo "$line"
+  summary+=("$(tail -1 <<<"$line")")
 done
 echo
-echo "ratio agent/nginx (same sizes, Connection: close)"
-for c in 8 64; do
-  for kind in json html; do
-    o=${agent[${kind}_$c]}; n=${agent[n${kind}_$c]}
-    awk -v c="$c" -v k="$kind" -v orps="$(field "$o" rps)" -v nrps="$(field "$n" rps)" \
-        -v op99="$(field "$o" p99)" -v np99="$(field "$n" p99)" \
-        'BEGIN { printf "%s c=%s  rps ratio %.2f   p99 ratio %.2f\n", k, c, orps / nrps, op99 / np99 }'
-  done
-done
+echo "summary: ours/nginx, median over $rounds rounds"
+printf '%s\n' "${summary[@]}"
 
 rss() { sed -n 's/^VmRSS:[[:space:]]*\([0-9]*\).*/\1/p' "/proc/$agent_pid/status"; }
 threads() { sed -n 's/^Threads:[[:space:]]*//p' "/proc/$agent_pid/status"; }
