@@ -96,6 +96,17 @@ class RunningServer {
   bool result_ = false;
 };
 
+// A client that sends one whole receive chunk of a request and then nothing:
+// its worker waits the read wait for more. (A client that sends nothing at
+// all may not even be handed to the server at once: Linux accepts a
+// connection when its first bytes arrive.)
+platform::SocketHandle StalledClient(std::uint16_t port) {
+  platform::SocketHandle s = platform::ConnectLoopback(port);
+  std::string start = "GET /" + std::string(kReceiveChunk - 5, 'a');
+  platform::SendBytes(s, start.data(), static_cast<int>(start.size()));
+  return s;
+}
+
 class HttpServerTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -117,11 +128,11 @@ TEST_F(HttpServerTest, FirstConnectionStartsAWorkerAndBusyWorkersGetCompany) {
   EXPECT_EQ(trace.Count(L"startthread=1"), 1);
   EXPECT_EQ(TheConnectionQueue().workers.load(), 1);
 
-  // Two silent clients hold their workers for the read wait: the idle worker
-  // takes one, so a second must be started for the other, and both are
-  // served at the same time.
-  platform::SocketHandle a = platform::ConnectLoopback(running.port());
-  platform::SocketHandle b = platform::ConnectLoopback(running.port());
+  // Two clients that send only the start of a request hold their workers for
+  // the read wait: the idle worker takes one, so a second must be started
+  // for the other, and both are served at the same time.
+  platform::SocketHandle a = StalledClient(running.port());
+  platform::SocketHandle b = StalledClient(running.port());
   ASSERT_TRUE(trace.WaitFor(L"HandleRequest for ", 3));
   EXPECT_EQ(trace.Count(L"Handled "), 1);  // neither silent client is done yet
   EXPECT_GE(TheConnectionQueue().workers.load(), 2);
@@ -305,10 +316,8 @@ TEST_F(HttpServerTest, IdleWorkersBeyondTheKeptOnesEnd) {
   SizedServer server;
   RunningServer running(server);
   std::vector<platform::SocketHandle> silent;
-  for (int i = 0; i < kKeptIdleWorkers + 14; ++i) {
-    silent.push_back(platform::ConnectLoopback(running.port()));
-  }
-  for (int i = 0; i < 500 && TheConnectionQueue().workers.load() < kKeptIdleWorkers + 14; ++i) {
+  for (int i = 0; i < kKeptIdleWorkers + 14; ++i) silent.push_back(StalledClient(running.port()));
+  for (int i = 0; i < 2000 && TheConnectionQueue().workers.load() < kKeptIdleWorkers + 14; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   EXPECT_GE(TheConnectionQueue().workers.load(), kKeptIdleWorkers + 14);
