@@ -158,4 +158,7 @@ echo
 r1=$(count 1s); rss_small=$(rss)
 r2=$(count 20s); rss_large=$(rss)
 echo "agent RSS after ~$r1 requests: ${rss_small} KiB; after ~$((r1 + r2 * 20)) more: ${rss_large} KiB"
-echo "agent threads now: $(threads) (main, listener, draining thread, idle workers)"
+echo "agent threads right after the load: $(threads)"
+# Idle workers beyond the 16 kept ones end after 30 s without work.
+sleep 32
+echo "agent threads 32 s later: $(threads) (main, listener, draining thread, 16 idle workers)"
