@@ -38,13 +38,20 @@ def main():
     idle = [socket.create_connection(("127.0.0.1", port), timeout=30) for _ in range(count)]
     time.sleep(1.0)
     elapsed, status = timed_request(port, path)
+    # Linux hands a connection that sends nothing to the server only after
+    # waiting a second or two for its first bytes; by now every idle one has
+    # a worker waiting on it.
+    time.sleep(4.0)
+    later, later_status = timed_request(port, path)
     during = status_field(pid, 'VmRSS')
+    threads_during = status_field(pid, 'Threads')
     for s in idle:
         s.close()
     time.sleep(12.0)  # the workers' read waits end, their connections close
     after = status_field(pid, 'VmRSS')
-    print(f"idle={count} request_seconds={elapsed:.3f} status='{status}' "
-          f"rss_kib_before={before} during={during} after={after} threads={status_field(pid, 'Threads')}")
+    print(f"idle={count} request_seconds={elapsed:.3f} then={later:.3f} status='{status}' "
+          f"'{later_status}' rss_kib_before={before} during={during} after={after} "
+          f"threads_during={threads_during} after={status_field(pid, 'Threads')}")
 
 
 if __name__ == "__main__":
