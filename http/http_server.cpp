@@ -111,12 +111,14 @@ void WorkerThread() {
 }
 
 bool StartWorker() {
+  // Counted before it starts, so that no one sees it at work uncounted.
+  ++TheConnectionQueue().workers;
   try {
     std::thread(WorkerThread).detach();
-    ++TheConnectionQueue().workers;
     return true;
   } catch (const std::system_error&) {
     // No thread now: the connection stays queued for the next free worker.
+    --TheConnectionQueue().workers;
     return false;
   }
 }
