@@ -1,9 +1,10 @@
 #pragma once
 // HTTPServer: a small HTTP/1.1 server. Start runs the listener on its own
 // thread; accepted connections go to the process-wide queue, and workers,
-// started on demand and never ended, serve one connection at a time: read the
-// request, call HandleRequest, send the response in 1024-byte chunks, close.
-// Every response closes its connection.
+// started on demand, serve one connection at a time: read the request, call
+// HandleRequest, send the response in 1024-byte chunks, and hand the
+// connection to the graceful close. Every response closes its connection.
+// Sixteen idle workers are kept; idle ones beyond them end after a while.
 //
 // HandleRequest runs on worker threads, several at once. Its contract: true,
 // the response built on the Request is sent; false, 404; an exception, 500.
