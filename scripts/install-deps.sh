@@ -1,16 +1,21 @@
 #!/usr/bin/env bash
-# Installs everything the project needs on a fresh Debian machine (run as root).
+# Installs what the project needs on a fresh Debian machine (run as root).
+#   install-deps.sh        everything: both builds, every test, fuzzing, benchmarks
+#   install-deps.sh run    only what building and running the Linux agent needs
 # Safe to run again: apt-get skips what is already there.
 set -euo pipefail
-packages=(
-  cmake g++ make libgtest-dev libbenchmark-dev      # native build and tests
+run_packages=(cmake g++ make)                       # the native build
+test_packages=(
+  libgtest-dev libbenchmark-dev                     # unit tests and benchmarks
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64    # Windows cross build
   wine64                                            # runs the Windows build
   locales                                           # a comma-decimal locale for formatter tests
-  libxml2-utils python3 curl                        # body checks in process tests
-  wrk nginx-light                                   # benchmarks
-  clang                                             # fuzz targets (libFuzzer)
+  libxml2-utils python3 procps                      # body checks; pgrep/pkill in process tests
+  wrk nginx-light curl                              # benchmarks
+  clang libclang-rt-14-dev                          # fuzz targets (libFuzzer and its sanitizers)
 )
+packages=("${run_packages[@]}")
+[ "${1:-all}" = run ] || packages+=("${test_packages[@]}")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -20,6 +25,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+[ "${1:-all}" = run ] && exit 0
 # A locale whose decimal point is a comma: the formatter must still write '.'.
 if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
   sed -i 's/^# *\(de_DE.UTF-8 UTF-8\)/\1/' /etc/locale.gen

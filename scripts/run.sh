@@ -5,7 +5,7 @@
 # every format. Ctrl-C ends it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-if [ "$(id -u)" = 0 ]; then bash scripts/install-deps.sh; else sudo bash scripts/install-deps.sh; fi
+if [ "$(id -u)" = 0 ]; then bash scripts/install-deps.sh run; else sudo bash scripts/install-deps.sh run; fi
 cmake --preset linux-release >/dev/null
 cmake --build --preset linux-release -j "$(nproc)" --target KelvaneHTTPAgent kelvane
 cd build/linux-release

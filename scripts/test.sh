@@ -22,15 +22,17 @@ cmake --build --preset linux-release -j "$jobs"
 # One wine prefix for the whole session, its wineserver kept alive so that each
 # test start costs about two seconds instead of a new prefix's seven or eight.
 export WINEDEBUG=-all
+# Debian's wine64 keeps wineserver outside the PATH.
+WINESERVER=/usr/lib/wine/wineserver
 WINEPREFIX=$(mktemp -d /tmp/kvwine-test.XXXXXX)
 export WINEPREFIX
 cleanup() {
-  wineserver -k >/dev/null 2>&1 || true
+  "$WINESERVER" -k >/dev/null 2>&1 || true
   rm -rf "$WINEPREFIX"
 }
 trap cleanup EXIT
 /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || true
-wineserver -p >/dev/null 2>&1 || true
+"$WINESERVER" -p >/dev/null 2>&1 || true
 
 status=0
 echo "== Linux tests =="
@@ -53,4 +55,13 @@ else
   status=1
 fi
 rm -rf "$corpus" "$corpus.log"
+
+# Every test stops what it started: nothing of ours may still run.
+"$WINESERVER" -k >/dev/null 2>&1 || true
+sleep 1
+if leftovers=$(pgrep -a 'kelvane|KelvaneHTTPAgen'); then
+  echo "processes left running by the tests:"
+  echo "$leftovers"
+  status=1
+fi
 exit $status

@@ -5,6 +5,7 @@
 set -u
 export WINEDEBUG=${WINEDEBUG:--all}
 WINE=${KV_WINE:-/usr/lib/wine/wine64}
+WINESERVER=/usr/lib/wine/wineserver  # Debian keeps it outside the PATH
 own_prefix=""
 if [ -z "${WINEPREFIX:-}" ]; then
   own_prefix=$(mktemp -d /tmp/kvwine.XXXXXX)
@@ -13,7 +14,7 @@ fi
 "$WINE" "$@"
 rc=$?
 if [ -n "$own_prefix" ]; then
-  wineserver -k 2>/dev/null
+  "$WINESERVER" -k 2>/dev/null
   rm -rf "$own_prefix"
 fi
 exit $rc

@@ -178,7 +178,7 @@ TEST(ApplySettings, UnwritableFolderRelaunchesElevated) {
   std::wstring settings = (dir / "missing" / "agent.ini").wstring();
   ApplySettingsTo(settings, L"/opt/agent/KelvaneHTTPAgent", 8080, false);
   setenv("PATH", saved_path.c_str(), 1);
-  for (int i = 0; i < 200 && !std::filesystem::exists(record); ++i) {
+  for (int i = 0; i < 1200 && !std::filesystem::exists(record); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   EXPECT_EQ(ReadFile(record), "/opt/agent/KelvaneHTTPAgent\n-relaunch\n-setport\n8080\n");

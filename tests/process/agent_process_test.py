@@ -22,6 +22,7 @@ import xml.etree.ElementTree as ElementTree
 TARGET, AGENT_SRC, MONITOR_SRC = sys.argv[1], sys.argv[2], sys.argv[3]
 WINDOWS = TARGET == "windows"
 WINE = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver"  # Debian keeps it outside the PATH
 EXE = ".exe" if WINDOWS else ""
 TESTS = []
 
@@ -160,7 +161,7 @@ class Folder:
         pattern = os.path.join(self.path, "kelvane")
         if WINDOWS:
             # Everything this folder started runs in the test's wine prefix.
-            subprocess.run(["wineserver", "-k"], check=False, env=self.env)
+            subprocess.run([WINESERVER, "-k"], check=False, env=self.env)
         subprocess.run(["pkill", "-f", pattern], check=False)
         for _ in range(100):
             if subprocess.run(["pgrep", "-f", pattern], capture_output=True).returncode != 0:

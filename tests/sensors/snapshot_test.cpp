@@ -177,7 +177,7 @@ TEST_F(SnapshotTest, RunningMonitorIsNotStartedTwiceButAnEndedOneIs) {
   EXPECT_EQ(AttachSensorSnapshot(monitor.exe().c_str(), error), nullptr);
   EXPECT_FALSE(error.IsEmpty());  // the system's text for a missing object
   EXPECT_NE(debug.text.find(L"Can't connect to Kelvane shared memory.  OFM="), std::wstring::npos);
-  for (int i = 0; i < 100 && monitor.Starts() < 1; ++i) {
+  for (int i = 0; i < 1200 && monitor.Starts() < 1; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   CWString second;
@@ -187,7 +187,7 @@ TEST_F(SnapshotTest, RunningMonitorIsNotStartedTwiceButAnEndedOneIs) {
 
   platform::TerminateStartedProcess(TheSnapshotState().monitor);
   EXPECT_EQ(AttachSensorSnapshot(monitor.exe().c_str(), second), nullptr);
-  for (int i = 0; i < 100 && monitor.Starts() < 2; ++i) {
+  for (int i = 0; i < 1200 && monitor.Starts() < 2; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   EXPECT_EQ(monitor.Starts(), 2);
