@@ -59,7 +59,7 @@ rm -rf "$corpus" "$corpus.log"
 # Every test stops what it started: nothing of ours may still run.
 "$WINESERVER" -k >/dev/null 2>&1 || true
 sleep 1
-if leftovers=$(pgrep -a 'kelvane|KelvaneHTTPAgen'); then
+if leftovers=$(pgrep -a -f '(^|[/\\])(kelvane|KelvaneHTTPAgent)(\.exe)?( |$)'); then
   echo "processes left running by the tests:"
   echo "$leftovers"
   status=1
