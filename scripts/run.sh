@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the agent and the stand-in monitor (Linux, release), places the
-# monitor beside the agent, marks it as tested, and runs the agent in the
-# foreground: http://localhost:8167 then shows live SIMULATED readings in
-# every format. Ctrl-C ends it.
+# Builds the agent and our monitor (Linux, release), places the monitor beside
+# the agent, marks it as tested, and runs the agent in the foreground:
+# http://localhost:8167 then shows this machine's live hardware sensors in
+# every format (simulated readings on a machine without any, such as most
+# virtual machines). Ctrl-C ends it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ "$(id -u)" = 0 ]; then bash scripts/install-deps.sh run; else sudo bash scripts/install-deps.sh run; fi
@@ -14,5 +15,11 @@ cd build/linux-release
 [ -f kelvaneparams.cfg ] || printf 'StartupHide=false\n' > kelvaneparams.cfg
 ./KelvaneHTTPAgent -tested >/dev/null
 port=$(sed -n 's/^Port=//p' KelvaneHTTPAgent.ini 2>/dev/null | tr -d '\r')
+if compgen -G '/sys/class/hwmon/hwmon*/*_input' >/dev/null ||
+   compgen -G '/sys/class/hwmon/hwmon*/device/*_input' >/dev/null; then
+  echo "Readings: this machine's hardware sensors (/sys/class/hwmon); journalctl -t kelvane names them."
+else
+  echo "Readings: SIMULATED -- this machine publishes no hardware sensors in /sys/class/hwmon."
+fi
 echo "Serving on http://localhost:${port:-8167}/ (also ?format=simple, xml, json). Ctrl-C stops."
 exec ./KelvaneHTTPAgent -d

@@ -86,7 +86,7 @@ def wait_port(port, seconds=30):
 class Folder:
     """A temporary folder holding the agent (and, unless told, the monitor)."""
 
-    def __init__(self, monitor=True, monitor_config="StartupHide=false\r\n"):
+    def __init__(self, monitor=True, monitor_config="StartupHide=false\r\n", source="simulated"):
         # A block left by a monitor that was killed outright stays on Linux.
         if not WINDOWS and os.path.exists("/dev/shm/KVSharedMemory_ORB"):
             os.remove("/dev/shm/KVSharedMemory_ORB")
@@ -95,7 +95,8 @@ class Folder:
         shutil.copy(AGENT_SRC, self.agent)
         if monitor:
             shutil.copy(MONITOR_SRC, os.path.join(self.path, "kelvane" + EXE))
-            self.write("kelvaneparams.cfg", monitor_config)
+            # Simulated readings unless told, whatever sensors this machine has.
+            self.write("kelvaneparams.cfg", f"Source={source}\r\n{monitor_config}")
         self.env = dict(os.environ)
         self.env["KVHTTP_REGISTRY_ROOT"] = os.path.join(self.path, "registry")
         self.env["KVHTTP_SYSTEMD_DIR"] = self.path
@@ -382,6 +383,88 @@ def ten_requests_while_the_monitor_starts():
               repr(results[:2]))
     finally:
         f.close()
+
+
+def hwmon_tree(base, chips):
+    """A sysfs-like tree: chips under devices/, linked from class/hwmon as the
+    kernel does. chips: {number: (name, in_device, {file: text})}. Returns the
+    class folder and each chip's attribute folder."""
+    root = os.path.join(base, "class", "hwmon")
+    os.makedirs(root)
+    folders = {}
+    for number, (name, in_device, files) in chips.items():
+        real = os.path.join(base, "devices", "platform", f"{name}.{number}", "hwmon", f"hwmon{number}")
+        os.makedirs(os.path.join(real, "device"))
+        os.symlink(os.path.relpath(real, root), os.path.join(root, f"hwmon{number}"))
+        folder = os.path.join(real, "device") if in_device else real
+        with open(os.path.join(folder, "name"), "w") as f:
+            f.write(name + "\n")
+        for file, text in files.items():
+            with open(os.path.join(folder, file), "w") as f:
+                f.write(text)
+        folders[number] = folder
+    return root, folders
+
+
+HWMON_CHIPS = {
+    10: ("nct6775", False, {"fan1_input": "1260\n", "in0_input": "1192\n", "temp5_input": "oops\n"}),
+    2: ("coretemp", False, {"temp1_input": "45000\n", "temp10_input": "52000\n",
+                            "temp2_input": "47000\n", "temp1_label": "Package id 0\n"}),
+    3: ("it87", True, {"temp1_input": "-5000\n", "fan2_input": "980\n", "in1_input": "3312\n",
+                       "temp2_input": ""}),
+}
+
+
+@test
+def monitor_publishes_the_kernels_sensors():
+    base = tempfile.mkdtemp(prefix="kvhwmon-")
+    try:
+        root, folders = hwmon_tree(base, HWMON_CHIPS)
+        f = Folder(monitor_config=f"StartupHide=false\r\nHwmonRoot={root}\r\n", source="hwmon")
+        try:
+            port = free_port()
+            serving(f, port)
+            _, _, simple = http(port, "/?format=simple")
+            if WINDOWS:  # no kernel sensors there: the stand-in simulates
+                check("TEMPERATURES:" in simple and simple.count("|") == 12, simple)
+                return
+            check(simple.endswith("TEMPERATURES:45|47|52|-5|\r\nFANS:980|1260|\r\n"
+                                  "VOLTAGES:3.31|1.19|\r\n"), simple)
+            print(simple.replace("\r\n", "\n"), end="")
+            data = json.loads(http(port, "/?format=json")[2])
+            check(data == {"comment": data["comment"], "temperatures": [45, 47, 52, -5],
+                           "fans": [10, 13], "voltages": [3.31, 1.19]}, data)
+            root_xml = ElementTree.fromstring(http(port, "/?format=xml")[2].encode())
+            check([t.text for t in root_xml.find("temperatures")] == ["45", "47", "52", "-5"] and
+                  [v.text for v in root_xml.find("voltages")] == ["3.31", "1.19"], "xml")
+            with open(os.path.join(folders[2], "temp1_input"), "w") as out:
+                out.write("61000\n")
+            deadline = time.monotonic() + 60
+            while time.monotonic() < deadline:
+                if json.loads(http(port, "/?format=json")[2])["temperatures"][0] == 61:
+                    break
+                time.sleep(0.2)
+            else:
+                raise AssertionError("the changed temp1_input never showed")
+        finally:
+            f.close()
+        empty = os.path.join(base, "empty")
+        os.makedirs(empty)
+        for source, expected in [("auto", None), ("hwmon", "Temperature data not yet available -- "
+                                                           "refresh the page to try again")]:
+            f = Folder(monitor_config=f"HwmonRoot={empty}\r\n", source=source)
+            try:
+                port = free_port()
+                serving(f, port)
+                data = json.loads(http(port, "/?format=json")[2])
+                if expected is None or WINDOWS:
+                    check("error" not in data and len(data["temperatures"]) == 5, f"{source}: {data}")
+                else:
+                    check(data.get("error") == expected, f"{source}: {data}")
+            finally:
+                f.close()
+    finally:
+        shutil.rmtree(base, ignore_errors=True)
 
 
 @test

@@ -56,7 +56,8 @@ class MonitorFolder {
   explicit MonitorFolder(const std::string& config) {
     exe_ = dir_ / (std::string("kelvane") + (KV_EXE_SUFFIX));
     std::filesystem::copy_file(KV_MONITOR_EXE, exe_);
-    WriteFile(dir_ / "kelvaneparams.cfg", config);
+    // Simulated readings whatever sensors this machine has.
+    WriteFile(dir_ / "kelvaneparams.cfg", "Source=simulated\r\n" + config);
   }
   ~MonitorFolder() {
     SnapshotState& state = TheSnapshotState();

@@ -1,0 +1,43 @@
+#pragma once
+// Reads the kernel's hardware sensors as sysfs publishes them: a root folder
+// (normally /sys/class/hwmon) holding one folder per chip, hwmon0, hwmon1, ...
+// Each chip has tempN_input (millidegrees Celsius), fanN_input (RPM) and
+// inN_input (millivolts), optional tempN_label and friends, and its name in
+// "name"; older drivers keep these files in the chip's device/ folder instead.
+//
+// Plain standard-library file access: no state, safe on any thread. A missing
+// root, chip or file, and a value that does not parse, are left out.
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+enum class SensorKind { Temperature, Fan, Voltage };
+
+struct HwmonInput {
+  SensorKind kind;
+  int chip;               // N of hwmonN
+  std::string chip_name;  // the chip's "name" file, or "hwmonN" without one
+  std::string input;      // "temp1", "fan2", "in0"
+  std::string label;      // the driver's label, empty without one
+  std::int32_t value;     // in the block's units: 1/100 degree, RPM, 1/100 volt
+};
+
+// Each kind in its own list, chips by number, then inputs by channel number.
+struct HwmonReadings {
+  std::vector<HwmonInput> temps;
+  std::vector<HwmonInput> fans;
+  std::vector<HwmonInput> volts;
+
+  bool Empty() const { return temps.empty() && fans.empty() && volts.empty(); }
+};
+
+HwmonReadings ReadHwmon(const std::filesystem::path& root);
+
+// A sysfs integer: optional "-", decimal digits, optional trailing white
+// space (the kernel ends each value with a line feed). False otherwise.
+bool ParseSysfsInteger(const std::string& text, long long& value);
+
+// Thousandths to hundredths, rounded to nearest (halves away from zero).
+// False when the result does not fit the block's 32-bit field.
+bool ThousandthsToHundredths(long long thousandths, std::int32_t& hundredths);
