@@ -124,6 +124,10 @@ bool KelvaneHTTPAgentHTTPServer::HandleRequest(Request& request, const std::wstr
     case OutputFormat::Json:
       RenderJson(body, view, error);
       break;
+    case OutputFormat::Prometheus:
+      RenderPrometheus(body, view, error);
+      request.SetResponseOfType(kStatusOk, body, kPrometheusContentType);
+      return true;
   }
   request.SetResponseText(kStatusOk, body.c_str(), FormatExtension(format));
   return true;

@@ -29,6 +29,7 @@ OutputFormat ChooseFormat(const std::string& parameter) {
   if (lower == "json") return OutputFormat::Json;
   if (lower == "xml") return OutputFormat::Xml;
   if (lower == "simple") return OutputFormat::Simple;
+  if (lower == "prometheus") return OutputFormat::Prometheus;
   return OutputFormat::Html;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
-// The four renderings of a snapshot, or of an error text in its place: the
-// HTML page for people, and plain text, XML and JSON for monitoring tools.
+// The renderings of a snapshot, or of an error text in its place: the HTML
+// page for people; plain text, XML, JSON and the Prometheus text exposition
+// format for monitoring tools.
 // Each appends 8-bit text to the body. Numbers always use '.' as the decimal
 // point. The error text is escaped for its format (JSON string escapes; XML
 // and HTML entities); a text without special characters comes out as is.
@@ -10,7 +11,7 @@
 #include "foundation/wstring.h"
 #include "sensors/sensor_snapshot.h"
 
-enum class OutputFormat { Html, Simple, Xml, Json };
+enum class OutputFormat { Html, Simple, Xml, Json, Prometheus };
 
 // The format a request's "format" parameter picks (any letter case); HTML for
 // anything else.
@@ -18,11 +19,15 @@ OutputFormat ChooseFormat(const std::string& parameter);
 // The extension that types each format's answer: ".htm", ".txt", ".xml", and
 // ".txt" for JSON (existing clients read it as text/plain).
 const wchar_t* FormatExtension(OutputFormat format);
+// The exposition format's own Content-Type.
+inline constexpr const char* kPrometheusContentType = "text/plain; version=0.0.4; charset=utf-8";
 
 // `view` is read only when `error` is empty (then it holds valid readings).
 void RenderSimple(std::string& body, const SensorSnapshot* view, const CWString& error);
 void RenderXml(std::string& body, const SensorSnapshot* view, const CWString& error);
 void RenderJson(std::string& body, const SensorSnapshot* view, const CWString& error);
+// UTF-8 whatever the code page; every line ends with a line feed.
+void RenderPrometheus(std::string& body, const SensorSnapshot* view, const CWString& error);
 // The page also shows the count notes of any view it is given, the settings
 // form with `port` and the tested flag.
 void RenderHtml(std::string& body, const SensorSnapshot* view, const CWString& error, bool tested,
@@ -31,3 +36,5 @@ void RenderHtml(std::string& body, const SensorSnapshot* view, const CWString& e
 // Escaping of 8-bit text.
 std::string EscapeJson(const std::string& text);
 std::string EscapeMarkup(const std::string& text);
+// A Prometheus label value: backslash, double quote and line breaks escaped.
+std::string EscapeLabelValue(const std::string& text);

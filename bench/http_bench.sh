@@ -121,7 +121,7 @@ echo "1000 idle connections against our server"
 python3 bench/idle_connections.py "$ours_port" "${pids[0]}" /data.json 1000
 
 # The agent itself, with the stand-in monitor publishing, beside nginx serving
-# files of the same sizes as its JSON and HTML answers.
+# files of the same sizes as its JSON, HTML and Prometheus answers.
 agent_port=$(free_port)
 mkdir -p "$work/agent"
 cp build/linux-release/KelvaneHTTPAgent build/linux-release/kelvane "$work/agent/"
@@ -135,14 +135,20 @@ curl -s "http://127.0.0.1:$agent_port/?format=json" >"$work/www/agent.json"  # s
 sleep 1
 curl -s "http://127.0.0.1:$agent_port/?format=json" >"$work/www/agent.json"
 curl -s "http://127.0.0.1:$agent_port/" >"$work/www/agent.htm"
+curl -s "http://127.0.0.1:$agent_port/?format=prometheus" >"$work/www/agent.prom"
 echo
-echo "agent answers: JSON $(wc -c <"$work/www/agent.json") bytes, HTML $(wc -c <"$work/www/agent.htm") bytes"
+echo "agent answers: JSON $(wc -c <"$work/www/agent.json") bytes, HTML $(wc -c <"$work/www/agent.htm") bytes," \
+  "Prometheus $(wc -c <"$work/www/agent.prom") bytes"
 echo "the agent and nginx, files of the same sizes, Connection: close ($rounds rounds)"
 for c in 8 64; do
   line=$(compare json "$c" agent-json "$agent_port" "/?format=json" nginx-json "$nginx_port" /agent.json)
   echo "$line"
   summary+=("$(tail -1 <<<"$line")")
   line=$(compare html "$c" agent-html "$agent_port" / nginx-html "$nginx_port" /agent.htm)
+  echo "$line"
+  summary+=("$(tail -1 <<<"$line")")
+  line=$(compare prometheus "$c" agent-prometheus "$agent_port" "/?format=prometheus" \
+         nginx-prometheus "$nginx_port" /agent.prom)
   echo "$line"
   summary+=("$(tail -1 <<<"$line")")
 done

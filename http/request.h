@@ -49,6 +49,9 @@ class Request {
   void SetResponse(StatusIndex status, const char* body, int length,
                    const wchar_t* content_type_source);
   void SetResponseText(StatusIndex status, const char* body, const wchar_t* content_type_source);
+  // The same with the Content-Type given as it goes on the wire.
+  void SetResponseOfType(StatusIndex status, const std::string& body,
+                         const std::string& content_type);
   void SetErrorResponse(StatusIndex status);
 
   const std::string& Response() const noexcept { return response_; }
@@ -61,6 +64,8 @@ class Request {
   std::int32_t send_position = 0;
 
  private:
+  void BuildResponse(StatusIndex status, const char* body, int length, const char* content_type);
+
   platform::SocketHandle socket_;
   std::string response_;
   HTTPServer* server_;

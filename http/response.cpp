@@ -63,11 +63,21 @@ void Request::SetResponse(StatusIndex status, const char* body, int length,
     if (dot != nullptr) content_type = ContentTypeOf(dot);
   }
   if (length < 0 || body == nullptr) length = 0;
+  BuildResponse(status, body, length, content_type.c_str());
+}
+
+void Request::SetResponseOfType(StatusIndex status, const std::string& body,
+                                const std::string& content_type) {
+  BuildResponse(status, body.data(), static_cast<int>(body.size()), content_type.c_str());
+}
+
+void Request::BuildResponse(StatusIndex status, const char* body, int length,
+                            const char* content_type) {
   char header[kHeaderBuffer];
   int header_length = std::snprintf(header, sizeof header,
                                     "Cache-Control: max-age=0\r\nConnection: close\r\nPragma: "
                                     "no-cache\r\nContent-Type: %s\r\nContent-Length: %d\r\n",
-                                    content_type.c_str(), length);
+                                    content_type, length);
   if (header_length < 0) header_length = 0;
   if (header_length >= static_cast<int>(sizeof header)) header_length = sizeof header - 1;
   const char* line = StatusLine(status);

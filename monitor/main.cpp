@@ -18,6 +18,7 @@
 //   MemSize       the block size published (402)
 //   Temps, Fans, Volts   how many readings of each kind (5, 3, 4; up to 32,
 //                 larger counts are published as given with 32 readings)
+//   Drift         0: the readings keep their first values (1)
 #include <atomic>
 #include <chrono>
 #include <csignal>

@@ -79,7 +79,9 @@ int RunSimulated(const MonitorOptions& options, const Lifetime& lifetime) {
   snapshot.numTemps = static_cast<std::uint16_t>(options.Number("temps", 5));
   snapshot.numFans = static_cast<std::uint16_t>(options.Number("fans", 3));
   snapshot.numVolts = static_cast<std::uint16_t>(options.Number("volts", 4));
-  for (double t = 0; !lifetime.Over(); t += 1) {
+  // Drift=0 keeps the first readings: a known block for tests.
+  const double step = options.Number("drift", 1) == 0 ? 0 : 1;
+  for (double t = 0; !lifetime.Over(); t += step) {
     SimulateReadings(snapshot, t);
     block.Publish(snapshot);
     if (options.Number("publishonce", 0) == 1) {

@@ -13,6 +13,7 @@ test_packages=(
   libxml2-utils python3 procps                      # body checks; pgrep/pkill in process tests
   wrk nginx-light curl                              # benchmarks
   clang libclang-rt-14-dev                          # fuzz targets (libFuzzer and its sanitizers)
+  prometheus                                        # promtool and a real scrape of the agent
 )
 packages=("${run_packages[@]}")
 [ "${1:-all}" = run ] || packages+=("${test_packages[@]}")
@@ -22,6 +23,13 @@ for p in "${packages[@]}"; do
 done
 if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
+  # The servers installed for tests and benchmarks (nginx, prometheus) are
+  # started by the tests themselves: keep their packages from starting them.
+  policy=/usr/sbin/policy-rc.d
+  if [ ! -e "$policy" ]; then
+    printf '#!/bin/sh\nexit 101\n' > "$policy" && chmod +x "$policy"
+    trap 'rm -f "$policy"' EXIT
+  fi
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

@@ -7,9 +7,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ "$(id -u)" = 0 ]; then bash scripts/install-deps.sh run; else sudo bash scripts/install-deps.sh run; fi
-cmake --preset linux-release >/dev/null
-cmake --build --preset linux-release -j "$(nproc)" --target KelvaneHTTPAgent kelvane
-cd build/linux-release
+cmake --preset run >/dev/null
+cmake --build --preset run -j "$(nproc)" --target KelvaneHTTPAgent kelvane
+cd build/run
 # The agent starts the monitor it finds beside itself once it may: -tested
 # gives that permission (stored in KelvaneHTTPAgent.ini).
 [ -f kelvaneparams.cfg ] || printf 'StartupHide=false\n' > kelvaneparams.cfg

@@ -162,9 +162,16 @@ TEST(Endpoint, FormatAndPortChoices) {
   struct {
     const char* text;
     OutputFormat format;
-  } formats[] = {{"json", OutputFormat::Json}, {"JSON", OutputFormat::Json},
-                 {"Xml", OutputFormat::Xml},   {"simple", OutputFormat::Simple},
-                 {"html", OutputFormat::Html}, {"", OutputFormat::Html}};
+  } formats[] = {{"json", OutputFormat::Json},
+                 {"JSON", OutputFormat::Json},
+                 {"Xml", OutputFormat::Xml},
+                 {"simple", OutputFormat::Simple},
+                 {"html", OutputFormat::Html},
+                 {"", OutputFormat::Html},
+                 {"prometheus", OutputFormat::Prometheus},
+                 {"Prometheus", OutputFormat::Prometheus},
+                 {"PROMETHEUS", OutputFormat::Prometheus},
+                 {"prom", OutputFormat::Html}};
   for (const auto& f : formats) EXPECT_EQ(ChooseFormat(f.text), f.format) << f.text;
   struct {
     const char* text;

@@ -5,8 +5,10 @@ temporary folder of their own, over real loopback sockets.
 Usage: agent_process_test.py linux AGENT MONITOR
        agent_process_test.py windows AGENT.exe MONITOR.exe   (runs them under wine)
 Prints "N passed, N failed" at the end; exits non-zero when any failed.
+KV_PROCESS_ONLY=TEXT runs only the tests whose names contain TEXT.
 """
 import json
+import math
 import os
 import shutil
 import signal
@@ -17,6 +19,8 @@ import tempfile
 import threading
 import time
 import traceback
+import urllib.parse
+import urllib.request
 import xml.etree.ElementTree as ElementTree
 
 TARGET, AGENT_SRC, MONITOR_SRC = sys.argv[1], sys.argv[2], sys.argv[3]
@@ -467,6 +471,169 @@ def monitor_publishes_the_kernels_sensors():
         shutil.rmtree(base, ignore_errors=True)
 
 
+PROMTOOL = "/usr/bin/promtool"
+PROMETHEUS = "/usr/bin/prometheus"
+PROMETHEUS_TYPE = "text/plain; version=0.0.4; charset=utf-8"
+
+
+def prometheus_number(value):
+    """The shortest text that reads back as the same double, as the agent writes it."""
+    return str(int(value)) if float(value).is_integer() else repr(value)
+
+
+def simulated_exposition(temps=5, fans=3, volts=4):
+    """What the agent answers for the simulated block at its first values (Drift=0)."""
+    rails = [120, 330, 500, 1200]
+    families = [
+        ("kelvane_temperature_celsius", "Temperature reported by the hardware monitor, in degrees Celsius.",
+         [int(4200 + 300 * i + 250 * math.sin(i)) / 100 for i in range(min(temps, 32))]),
+        ("kelvane_fan_rpm", "Fan speed reported by the hardware monitor, in revolutions per minute.",
+         [int(1200 + 150 * i + 80 * math.sin(i)) for i in range(min(fans, 32))]),
+        ("kelvane_voltage_volts", "Voltage reported by the hardware monitor, in volts.",
+         [int(rails[i % 4] + 2 * math.sin(i)) / 100 for i in range(min(volts, 32))]),
+    ]
+    body = ("# HELP kelvane_up 1 when the agent read the hardware monitor's readings, 0 when it could not.\n"
+            "# TYPE kelvane_up gauge\nkelvane_up 1\n")
+    for name, help_text, values in families:
+        if values:
+            body += f"# HELP {name} {help_text}\n# TYPE {name} gauge\n"
+            body += "".join(f'{name}{{sensor="{n}"}} {prometheus_number(v)}\n'
+                            for n, v in enumerate(values, 1))
+    return body
+
+
+def promtool_accepts(body):
+    if not os.path.exists(PROMTOOL):
+        raise Skip("promtool missing (scripts/install-deps.sh installs it)")
+    done = subprocess.run([PROMTOOL, "check", "metrics"], input=body.encode(), capture_output=True,
+                          timeout=60)
+    check(done.returncode == 0 and not done.stdout and not done.stderr,
+          f"promtool: {done.returncode} {done.stdout!r} {done.stderr!r} for {body!r}")
+
+
+@test
+def prometheus_format_exact_and_accepted_by_promtool():
+    f = Folder(monitor_config="StartupHide=false\r\nDrift=0\r\n")
+    try:
+        port = free_port()
+        serving(f, port)
+        for target, method in [("/?format=prometheus", "GET"), ("/metrics?format=PROMETHEUS", "GET"),
+                               ("/x?format=Prometheus", "POST")]:
+            status, headers, body = http(port, target, method, "" if method == "POST" else None)
+            check(status == "HTTP/1.1 200 OK", status)
+            check(f"Content-Type: {PROMETHEUS_TYPE}" in headers, headers)
+            check(body == simulated_exposition(), f"{target}: {body!r}")
+        _, headers, _ = http(port, "/?format=json")
+        check("Content-Type: text/plain" in headers, headers)
+        if WINDOWS:
+            return
+        promtool_accepts(body)
+        # A settings action answers in the format asked for, after applying it.
+        _, _, body = http(port, "/?format=prometheus&port=8080")
+        check(f.settings()["Port"] == "8080" and "kelvane_up 0\n" in body and
+              "Indicate Kelvane has been tested" in body, body)
+        promtool_accepts(body)
+    finally:
+        f.close()
+    if WINDOWS:
+        return
+    cases = [
+        (dict(monitor=False), True, "not found."),
+        (dict(monitor_config="Version=2\r\n"), True, "unsupported version"),
+        (dict(monitor_config="Temps=0\r\n"), True, "not yet available"),
+        (dict(monitor_config="Temps=40\r\nDrift=0\r\n"), True, None),
+        (dict(), False, "Indicate Kelvane has been tested"),
+    ]
+    for options, tested, error in cases:
+        f = Folder(**options)
+        try:
+            port = free_port()
+            if tested:
+                serving(f, port)
+            else:
+                f.run("-setport", str(port))
+                f.start("-d")
+                check(wait_port(port), "no server")
+            body = http(port, "/?format=prometheus", timeout=60)[2]
+            if error is None:
+                check(body == simulated_exposition(temps=40), body)
+            else:
+                check("kelvane_up 0\n" in body and error in body, f"{options}: {body!r}")
+            promtool_accepts(body)
+        finally:
+            f.close()
+    # A block too small to map: the attach itself fails.
+    f = Folder()
+    try:
+        port = free_port()
+        serving(f, port)
+        with open("/dev/shm/KVSharedMemory_ORB", "wb") as block:
+            block.write(b"\0" * 10)
+        body = http(port, "/?format=prometheus")[2]
+        check("Failed to connect to Kelvane shared memory." in body, body)
+        promtool_accepts(body)
+    finally:
+        if os.path.exists("/dev/shm/KVSharedMemory_ORB"):
+            os.remove("/dev/shm/KVSharedMemory_ORB")
+        f.close()
+
+
+@test
+def a_real_prometheus_scrapes_the_agent():
+    if WINDOWS:
+        raise Skip("Linux only")
+    if not os.path.exists(PROMETHEUS):
+        raise Skip("prometheus missing (scripts/install-deps.sh installs it)")
+    f = Folder(monitor_config="StartupHide=false\r\nDrift=0\r\n")
+    server = None
+    storage = tempfile.mkdtemp(prefix="kvprom-")
+    try:
+        port = free_port()
+        serving(f, port)
+        config = os.path.join(storage, "prometheus.yml")
+        with open(config, "w") as out:
+            out.write("global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\n"
+                      "scrape_configs:\n  - job_name: kelvane\n    metrics_path: /\n"
+                      "    params: {format: [prometheus]}\n"
+                      f"    static_configs:\n      - targets: ['127.0.0.1:{port}']\n")
+        web = free_port()
+        server = subprocess.Popen([PROMETHEUS, f"--config.file={config}",
+                                   f"--storage.tsdb.path={os.path.join(storage, 'data')}",
+                                   f"--web.listen-address=127.0.0.1:{web}"],
+                                  cwd=storage, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+        def query(expression):
+            url = f"http://127.0.0.1:{web}/api/v1/query?query={urllib.parse.quote(expression)}"
+            with urllib.request.urlopen(url, timeout=10) as answer:
+                return json.loads(answer.read())["data"]["result"]
+
+        expected = {str(n): f"{int(4200 + 300 * i + 250 * math.sin(i)) / 100:g}"
+                    for n, i in zip(range(1, 6), range(5))}
+        got, up = {}, []
+        deadline = time.monotonic() + 120
+        while time.monotonic() < deadline:
+            try:
+                got = {r["metric"]["sensor"]: r["value"][1]
+                       for r in query('kelvane_temperature_celsius{job="kelvane"}')}
+                up = [r["value"][1] for r in query('up{job="kelvane"}')]
+            except (OSError, ValueError, KeyError):
+                pass
+            if got == expected and up == ["1"]:
+                break
+            time.sleep(0.5)
+        check(got == expected and up == ["1"], f"series {got}, expected {expected}; up {up}")
+    finally:
+        if server is not None:
+            server.terminate()
+            try:
+                server.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                server.kill()
+                server.wait(timeout=10)
+        f.close()
+        shutil.rmtree(storage, ignore_errors=True)
+
+
 @test
 def registration_switches_and_word_test():
     if WINDOWS:
@@ -592,8 +759,11 @@ def windows_service_installs_starts_stops_and_goes():
 
 
 def main():
+    only = os.environ.get("KV_PROCESS_ONLY")
     passed = failed = skipped = 0
     for function in TESTS:
+        if only and only not in function.__name__:
+            continue
         started = time.monotonic()
         try:
             function()

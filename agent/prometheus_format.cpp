@@ -1,0 +1,98 @@
+// The Prometheus text exposition format (version 0.0.4): one gauge family per
+// kind of reading, plus whether there were readings and, if not, why.
+#include <charconv>
+#include <string_view>
+
+#include "agent/render_common.h"
+#include "agent/renderers.h"
+#include "foundation/conversions.h"
+
+using render::Kind;
+
+namespace {
+
+struct Family {
+  Kind kind;
+  const char* name;
+  const char* help;
+};
+
+constexpr Family kFamilies[] = {
+    {Kind::Temperature, "kelvane_temperature_celsius",
+     "Temperature reported by the hardware monitor, in degrees Celsius."},
+    {Kind::Fan, "kelvane_fan_rpm",
+     "Fan speed reported by the hardware monitor, in revolutions per minute."},
+    {Kind::Voltage, "kelvane_voltage_volts", "Voltage reported by the hardware monitor, in volts."},
+};
+
+void AppendHeader(std::string& body, const char* name, const char* help) {
+  body.append("# HELP ").append(name).append(" ").append(help).append("\n# TYPE ");
+  body.append(name).append(" gauge\n");
+}
+
+// The shortest text that reads back as the same double; always '.', never
+// the locale's separator.
+void AppendNumber(std::string& body, double value) {
+  char text[64];
+  auto [end, error] = std::to_chars(text, text + sizeof text, value);
+  body.append(text, error == std::errc() ? static_cast<std::size_t>(end - text) : 0);
+}
+
+void AppendFamily(std::string& body, const SensorSnapshot& s, const Family& family) {
+  const int count = render::Count(s, family.kind);
+  if (count == 0) return;
+  AppendHeader(body, family.name, family.help);
+  for (int i = 0; i < count; ++i) {
+    char number[16];
+    auto [end, error] = std::to_chars(number, number + sizeof number, i + 1);
+    body.append(family.name).append("{sensor=\"");
+    body.append(number, error == std::errc() ? static_cast<std::size_t>(end - number) : 0);
+    body.append("\"} ");
+    AppendNumber(body, render::Scaled(s, family.kind, i, false));
+    body += '\n';
+  }
+}
+
+}  // namespace
+
+std::string EscapeLabelValue(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    switch (text[i]) {
+      case '\\':
+        out += "\\\\";
+        break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\r':
+        // Only \n is an escape here, and a bare CR would end the line for
+        // some readers: CR LF and a lone CR both become one escaped line feed.
+        out += "\\n";
+        if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      default:
+        out += text[i];
+    }
+  }
+  return out;
+}
+
+void RenderPrometheus(std::string& body, const SensorSnapshot* view, const CWString& error) {
+  AppendHeader(body, "kelvane_up",
+               "1 when the agent read the hardware monitor's readings, 0 when it could not.");
+  if (!error.IsEmpty()) {
+    body += "kelvane_up 0\n";
+    AppendHeader(body, "kelvane_error_info", "Why the agent has no readings to show.");
+    body.append("kelvane_error_info{error=\"")
+        .append(EscapeLabelValue(WideToUtf8(error.View())))
+        .append("\"} 1\n");
+    return;
+  }
+  body += "kelvane_up 1\n";
+  for (const Family& family : kFamilies) AppendFamily(body, *view, family);
+}
