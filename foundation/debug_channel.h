@@ -7,8 +7,8 @@
 
 using DebugSink = std::function<void(const std::wstring&)>;
 
-// Installs (or with an empty function removes) the sink. Set it before the
-// threads that write start.
+// Installs (or with an empty function removes) the sink; any thread may. The
+// sink is called one text at a time, and never again once removal returns.
 void SetDebugSink(DebugSink sink);
 // False when nobody would see a text, so callers can skip building it.
 bool DebugChannelActive();
