@@ -3,12 +3,15 @@
 #include <cstring>
 
 #include "agent/renderers.h"
+#include "agent/settings_guard.h"
+#include "foundation/apply_settings.h"
+#include "foundation/conversions.h"
 #include "foundation/exe_files.h"
 #include "foundation/format.h"
 #include "foundation/locks.h"
 #include "foundation/parse_int.h"
 #include "foundation/settings.h"
-#include "host/apply_settings.h"
+#include "http/debug_print.h"
 #include "http/request.h"
 #include "platform/paths.h"
 #include "sensors/attach.h"
@@ -50,7 +53,40 @@ CWString ErrorText(const std::wstring& monitor_path, bool tested, const SensorSn
   return error;
 }
 
+RequestOrigin OriginOf(const Request& request) {
+  return {request.IsPost(), request.Header("Origin"), request.Header("Referer"),
+          request.Header("Host")};
+}
+
+// A settings action under SettingsFrom: false (and traced) when refused.
+bool SettingsActionPermitted(const Request& request, const std::wstring& settings_from) {
+  if (settings_from.empty()) return true;
+  const SettingsPolicy policy = ParseSettingsFrom(WideToAnsi(settings_from));
+  for (const std::string& entry : policy.malformed) {
+    DebugPrint(L"SettingsFrom: ignoring %ls (not an address or range)",
+               AnsiToWide(entry).GetString());
+  }
+  if (SettingsActionAllowed(policy, request.ClientAddress(), OriginOf(request))) return true;
+  DebugPrint(L"Settings action refused for %ls",
+             AnsiToWide(FormatIpAddress(Unmapped(request.ClientAddress()))).GetString());
+  return false;
+}
+
 }  // namespace
+
+std::string AllowOriginLines(const std::wstring& value) {
+  std::string text;
+  for (char c : WideToAnsi(value)) {
+    if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) text += c;
+  }
+  if (text.empty()) return text;
+  return "Access-Control-Allow-Origin: " + text + "\r\n";
+}
+
+std::string KelvaneHTTPAgentHTTPServer::ExtraHeaderLines() {
+  MonitorPath();  // works out the settings path once
+  return AllowOriginLines(ReadSettingsFrom(settings_path_).allow_origin);
+}
 
 std::uint16_t PortFromText(const std::string& text) {
   auto port = static_cast<std::uint16_t>(ParseLeadingInt32(text));
@@ -86,9 +122,14 @@ bool KelvaneHTTPAgentHTTPServer::HandleRequest(Request& request, const std::wstr
   // One read of the settings file gives the tested flag and the port the
   // page shows; a settings action changes the file, so it is read again.
   StoredSettings stored = ReadSettingsFrom(settings);
+  request.SetExtraHeaderLines(AllowOriginLines(stored.allow_origin));
   bool tested = stored.can_launch;
   std::string port_text = request.GetParam("port");
   if (!port_text.empty()) {
+    if (!SettingsActionPermitted(request, stored.settings_from)) {
+      request.SetErrorResponse(kStatusForbidden);
+      return true;
+    }
     tested = IsOnOrOne(request.GetParam("canlaunch"));
     ApplySettingsTo(settings, exe_path_, PortFromText(port_text), tested);
     stored = ReadSettingsFrom(settings);

@@ -5,6 +5,11 @@
 // otherwise), or with an error text in that format. A non-empty "port"
 // parameter (with "canlaunch") is a settings action, stored before the answer
 // is built. One request at a time attaches to the snapshot and renders it.
+//
+// Optional keys of the settings file, read per request: "SettingsFrom"
+// limits who may carry out a settings action (refused ones get 403 and change
+// nothing); "AllowOrigin" adds an Access-Control-Allow-Origin line to every
+// answer. Without them every answer is as before, byte for byte.
 #include <mutex>
 #include <string>
 
@@ -13,6 +18,8 @@
 class KelvaneHTTPAgentHTTPServer : public HTTPServer {
  public:
   bool HandleRequest(Request& request, const std::wstring& path) override;
+  // The AllowOrigin line for answers the server builds itself (400, 404, 500).
+  std::string ExtraHeaderLines() override;
 
   // The monitor's executable beside the agent, worked out once.
   const std::wstring& MonitorPath();
@@ -28,6 +35,10 @@ class KelvaneHTTPAgentHTTPServer : public HTTPServer {
   std::once_flag paths_once_;
   std::wstring monitor_path_, exe_path_, settings_path_;
 };
+
+// "Access-Control-Allow-Origin: VALUE\r\n" for a non-empty value (line
+// breaks and other control characters dropped), else empty text.
+std::string AllowOriginLines(const std::wstring& value);
 
 // The new port of a settings action: the decimal value (clamped to 32 bits),
 // its low 16 bits, 0 made 8167.

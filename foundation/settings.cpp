@@ -24,9 +24,20 @@ StoredSettings ReadSettingsFrom(const std::wstring& file) {
   const wchar_t* const keys[] = {L"Port", L"CanLaunch"};
   const std::int32_t defaults[] = {0, 0};
   std::int32_t values[2];
-  platform::ReadIniInts(file, kSettingsSection, keys, defaults, values, 2);
-  return {PortFromStored(values[0]), values[1] == 1};
+  const wchar_t* const text_keys[] = {L"SettingsFrom", L"AllowOrigin"};
+  std::wstring texts[2];
+  platform::ReadIniSection(file, kSettingsSection, keys, defaults, values, 2, text_keys, texts, 2);
+  return {PortFromStored(values[0]), values[1] == 1, std::move(texts[0]), std::move(texts[1])};
 }
+
+std::wstring ReadBindFrom(const std::wstring& file) {
+  const wchar_t* const key = L"Bind";
+  std::wstring value;
+  platform::ReadIniSection(file, kSettingsSection, nullptr, nullptr, nullptr, 0, &key, &value, 1);
+  return value;
+}
+
+std::wstring ReadBind() { return ReadBindFrom(SettingsFilePath()); }
 
 std::uint16_t ReadPort() { return ReadPortFrom(SettingsFilePath()); }
 

@@ -12,12 +12,20 @@ inline constexpr const wchar_t* kSettingsSection = L"Settings";
 std::uint16_t ReadPort();
 bool ReadCanLaunch();
 
-// Both settings with one read of the file.
+// What a request needs, with one read of the file: both settings, and the
+// optional access keys (empty when missing): "SettingsFrom" (who may change
+// the settings) and "AllowOrigin" (the Access-Control-Allow-Origin value).
 struct StoredSettings {
   std::uint16_t port;
   bool can_launch;
+  std::wstring settings_from;
+  std::wstring allow_origin;
 };
 StoredSettings ReadSettingsFrom(const std::wstring& file);
+
+// The optional "Bind" key: the address to listen on, empty when missing.
+std::wstring ReadBindFrom(const std::wstring& file);
+std::wstring ReadBind();
 
 // The same reads from a given settings file.
 std::uint16_t ReadPortFrom(const std::wstring& file);

@@ -1,12 +1,15 @@
 // libFuzzer target for the parsers that take outside input: the request text
 // (with its path and parameters), percent-decoding, format strings and
-// command lines. The first byte picks the parser.
+// command lines, address ranges and the settings guard's header checks. The
+// first byte picks the parser.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "agent/settings_guard.h"
 #include "foundation/cmdline.h"
 #include "foundation/format.h"
+#include "foundation/ip_address.h"
 #include "http/http_server.h"
 #include "http/request.h"
 
@@ -33,7 +36,7 @@ std::wstring Widen(const uint8_t* data, size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
-  const uint8_t which = data[0] % 4;
+  const uint8_t which = data[0] % 5;
   ++data, --size;
   std::string text(reinterpret_cast<const char*>(data), size);
   switch (which) {
@@ -57,6 +60,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       std::wstring format = Widen(data, size);
       CWString out;
       Format(out, format.c_str(), 42, L"text", 2.5, 7u, "narrow");
+      break;
+    }
+    case 3: {
+      // SettingsFrom text, then Origin, Referer and Host, split at NUL bytes.
+      std::string parts[4];
+      std::size_t part = 0;
+      for (char c : text) {
+        if (c == '\0' && part < 3) {
+          ++part;
+        } else {
+          parts[part] += c;
+        }
+      }
+      const SettingsPolicy policy = ParseSettingsFrom(parts[0]);
+      IpAddress client;
+      if (ParseIpAddress(parts[1], client)) FormatIpAddress(Unmapped(client));
+      SettingsActionAllowed(policy, client, {true, parts[1], parts[2], parts[3]});
       break;
     }
     default: {

@@ -1,11 +1,16 @@
 // The module's run procedure: the agent's own switches, the single-instance
 // rule, the server, the browser and the message loop.
+#include <cstdio>
+
+#include "foundation/apply_settings.h"
 #include "foundation/cmdline.h"
+#include "foundation/conversions.h"
 #include "foundation/format.h"
+#include "foundation/ip_address.h"
 #include "foundation/parse_int.h"
 #include "foundation/settings.h"
-#include "host/apply_settings.h"
 #include "host/module.h"
+#include "http/debug_print.h"
 #include "platform/desktop.h"
 #include "platform/paths.h"
 #include "platform/run_loop.h"
@@ -15,6 +20,26 @@ namespace {
 
 bool OpensBrowser(int show_command) {
   return show_command == 1 || show_command == 5 || show_command == 10;
+}
+
+// The optional "Bind" address. A value that is not an address must never
+// widen what the agent listens on: it is reported and nothing listens.
+bool ChooseListenAddress(HTTPServer& server, bool desktop) {
+  const std::wstring bind = ReadBind();
+  if (bind.empty()) return true;
+  IpAddress address;
+  if (ParseIpAddress(WideToAnsi(bind), address)) {
+    server.SetListenAddress(address);
+    return true;
+  }
+  ReportToEventLog(L"Bind=%ls is not an IP address: not listening", bind.c_str());
+  DebugPrint(L"Bind=%ls is not an IP address: not listening", bind.c_str());
+  if (desktop) {
+    std::fprintf(stderr, "KelvaneHTTPAgent: Bind=%s is not an IP address: not listening\n",
+                 WideToAnsi(bind).c_str());
+    std::fflush(stderr);
+  }
+  return false;
 }
 
 }  // namespace
@@ -74,7 +99,9 @@ int CKelvaneHTTPAgentModule::Run(int show_command) {
     shutdown = true;
   }
   port = ReadPort();
-  if (!shutdown) TheAgentServer().Start(port, L"invalid_directory!");
+  if (!shutdown && ChooseListenAddress(TheAgentServer(), !service_flag_)) {
+    TheAgentServer().Start(port, L"invalid_directory!");
+  }
   if (OpensBrowser(show_command)) {
     ReportToEventLog(L"Open browser");
     CWString address;

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "http/manual_reset_event.h"
+#include "platform/net_address.h"
 #include "platform/socket.h"
 
 class HTTPServer;
@@ -14,6 +15,7 @@ class HTTPServer;
 struct QueueEntry {
   platform::SocketHandle socket;
   HTTPServer* server;
+  platform::IpAddress client;
 };
 
 struct ConnectionQueue {

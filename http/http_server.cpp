@@ -49,7 +49,7 @@ void ServeConnection(const QueueEntry& entry) {
   DebugPrint(L"HandleRequest for %d", static_cast<int>(entry.socket));
   std::uint32_t started = platform::TickCount();
   try {
-    Request request(entry.socket, entry.server);
+    Request request(entry.socket, entry.server, entry.client);
     if (request.ReadRequest()) SendResponse(request);
   } catch (...) {
     // A failure while reading, handling or sending costs this connection only.
@@ -77,7 +77,7 @@ bool TakeConnection(ConnectionQueue& queue, QueueEntry& entry) {
   for (;;) {
     while (!queue.mutex.try_lock_for(std::chrono::milliseconds(ServerTimeouts().worker_mutex_ms))) {
     }
-    entry = QueueEntry{platform::kNoSocket, nullptr};
+    entry = QueueEntry{platform::kNoSocket, nullptr, {}};
     if (queue.entries.empty()) {
       queue.work_event.Reset();
     } else {
@@ -102,7 +102,12 @@ bool TakeConnection(ConnectionQueue& queue, QueueEntry& entry) {
 void WorkerThread() {
   ConnectionQueue& queue = TheConnectionQueue();
   ++queue.idle_workers;
-  queue.work_event.Wait();
+  // A worker started for a burst may find every connection taken before it
+  // first waits: it too must end when idle beyond the kept ones, or it would
+  // wait for good.
+  while (!queue.work_event.WaitFor(ServerTimeouts().idle_worker_exit_ms)) {
+    if (RetireIdleWorker(queue)) return;
+  }
   QueueEntry entry;
   while (TakeConnection(queue, entry)) {
     ServeConnection(entry);
@@ -166,7 +171,8 @@ bool HTTPServer::Listen(std::uint16_t port, const std::wstring& directory) {
       directory_.pop_back();
     }
     if (!platform::SocketsStartup()) return false;
-    platform::SocketHandle s = platform::CreateTcpSocket();
+    const bool v6 = listen_address_set_ && listen_address_.v6;
+    platform::SocketHandle s = platform::CreateTcpSocket(v6);
     if (s == platform::kNoSocket) {
       DebugPrint(L"Winsock Error: %ls, err=%d", L"Could not create listen socket",
                  platform::SocketError());
@@ -175,7 +181,8 @@ bool HTTPServer::Listen(std::uint16_t port, const std::wstring& directory) {
     if (port == 0) port = platform::ServicePort("http");
     if (port == 0) port = 80;
     const wchar_t* failed = nullptr;
-    if (!platform::BindAnyAddress(s, port)) {
+    if (listen_address_set_ ? !platform::BindAddress(s, listen_address_, port)
+                            : !platform::BindAnyAddress(s, port)) {
       failed = L"bind() error";
     } else if (!platform::ListenOn(s, kListenBacklog)) {
       failed = L"listen() error";
@@ -204,7 +211,8 @@ bool HTTPServer::Listen(std::uint16_t port, const std::wstring& directory) {
 
 void HTTPServer::AcceptLoop() {
   while (!stop_requested_) {
-    platform::SocketHandle connection = platform::AcceptConnection(socket_);
+    platform::IpAddress client;
+    platform::SocketHandle connection = platform::AcceptConnection(socket_, &client);
     if (connection == platform::kNoSocket) {
       if (stop_requested_) break;
       int error = platform::SocketError();
@@ -215,17 +223,17 @@ void HTTPServer::AcceptLoop() {
       continue;
     }
     DebugPrint(L"Accepted request on socket %d", static_cast<int>(connection));
-    QueueConnection(connection);
+    QueueConnection(connection, client);
   }
 }
 
-void HTTPServer::QueueConnection(platform::SocketHandle socket) {
+void HTTPServer::QueueConnection(platform::SocketHandle socket, const platform::IpAddress& client) {
   ConnectionQueue& queue = TheConnectionQueue();
   if (!queue.mutex.try_lock_for(std::chrono::milliseconds(ServerTimeouts().queue_mutex_ms))) {
     CloseConnection(socket);
     return;
   }
-  queue.entries.push_back({socket, this});
+  queue.entries.push_back({socket, this, client});
   bool start_thread = static_cast<int>(queue.entries.size()) > queue.idle_workers.load();
   queue.mutex.unlock();
   // Signalled after the unlock, so the woken worker does not block at once on

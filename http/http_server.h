@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/net_address.h"
 #include "platform/socket.h"
 
 class Request;
@@ -28,6 +29,17 @@ class HTTPServer {
   HTTPServer& operator=(const HTTPServer&) = delete;
 
   virtual bool HandleRequest(Request& request, const std::wstring& path);
+  // Header lines (each ending in CR LF) added to every response of this
+  // server that its handler did not set otherwise, error answers included.
+  // None by default. Called on worker threads.
+  virtual std::string ExtraHeaderLines() { return std::string(); }
+
+  // The address to listen on (before Start): all IPv4 interfaces unless set.
+  // An IPv6 address listens dual-stack (IPv4 clients too, as ::ffff:a.b.c.d).
+  void SetListenAddress(const platform::IpAddress& address) {
+    listen_address_ = address;
+    listen_address_set_ = true;
+  }
 
   // Starts the listener thread and returns true at once; set-up failures show
   // only in the trace.
@@ -50,11 +62,13 @@ class HTTPServer {
 
  private:
   void AcceptLoop();
-  void QueueConnection(platform::SocketHandle socket);
+  void QueueConnection(platform::SocketHandle socket, const platform::IpAddress& client);
 
   std::atomic<bool> listening_{false};
   std::wstring directory_;
   std::atomic<bool> stop_requested_{false};
   std::atomic<platform::SocketHandle> socket_{platform::kNoSocket};
   std::atomic<std::uint16_t> bound_port_{0};
+  platform::IpAddress listen_address_;
+  bool listen_address_set_ = false;
 };

@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 
+#include "platform/net_address.h"
 #include "platform/socket.h"
 
 class HTTPServer;
@@ -16,6 +17,7 @@ using StatusIndex = unsigned;
 
 inline constexpr StatusIndex kStatusOk = 0;
 inline constexpr StatusIndex kStatusBadRequest = 7;
+inline constexpr StatusIndex kStatusForbidden = 9;
 inline constexpr StatusIndex kStatusNotFound = 10;
 inline constexpr StatusIndex kStatusServerError = 11;
 inline constexpr StatusIndex kStatusNotImplemented = 12;
@@ -31,7 +33,8 @@ bool UnescapePath(const char* path, char* out, std::size_t capacity, std::size_t
 
 class Request {
  public:
-  Request(platform::SocketHandle socket, HTTPServer* server);
+  Request(platform::SocketHandle socket, HTTPServer* server,
+          const platform::IpAddress& client = platform::IpAddress());
   virtual ~Request() = default;
 
   // Reads the request and handles it. False, with no response built, when
@@ -42,6 +45,12 @@ class Request {
   void ParseParams(char* text);
   // The value stored for `name` (any ASCII letter case), or empty text.
   std::string GetParam(const char* name) const;
+  // The client's address as accept reported it.
+  const platform::IpAddress& ClientAddress() const noexcept { return client_; }
+  bool IsPost() const noexcept { return post_; }
+  // The first "Origin", "Referer" or "Host" header line's value (trimmed), or
+  // empty text. No other header is kept.
+  std::string Header(const char* name) const;
 
   // Replaces the response: status line, the fixed headers with the content
   // type registered for the extension of `content_type_source` (the text
@@ -53,6 +62,9 @@ class Request {
   void SetResponseOfType(StatusIndex status, const std::string& body,
                          const std::string& content_type);
   void SetErrorResponse(StatusIndex status);
+  // Header lines (each ending in CR LF) added to this request's response, in
+  // place of the server's ExtraHeaderLines.
+  void SetExtraHeaderLines(std::string lines);
 
   const std::string& Response() const noexcept { return response_; }
   platform::SocketHandle Socket() const noexcept { return socket_; }
@@ -65,8 +77,14 @@ class Request {
 
  private:
   void BuildResponse(StatusIndex status, const char* body, int length, const char* content_type);
+  void KeepHeader(const std::string& line);
 
   platform::SocketHandle socket_;
+  platform::IpAddress client_;
+  bool post_ = false;
+  std::string origin_, referer_, host_;
+  bool extra_header_lines_set_ = false;
+  std::string extra_header_lines_;
   std::string response_;
   HTTPServer* server_;
   std::map<std::string, std::string> parameters_;

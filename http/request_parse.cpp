@@ -98,6 +98,29 @@ bool UnescapePath(const char* path, char* out, std::size_t capacity, std::size_t
   return ok && needed <= capacity;
 }
 
+// Only the headers a handler may need to judge where a request came from.
+void Request::KeepHeader(const std::string& line) {
+  std::size_t colon = line.find(':');
+  if (colon == std::string::npos) return;
+  std::string name = line.substr(0, colon);
+  std::string* slot = SameIgnoringCase(name, "ORIGIN")    ? &origin_
+                      : SameIgnoringCase(name, "REFERER") ? &referer_
+                      : SameIgnoringCase(name, "HOST")    ? &host_
+                                                          : nullptr;
+  if (slot == nullptr || !slot->empty()) return;
+  std::size_t start = line.find_first_not_of(" \t", colon + 1);
+  std::size_t end = line.find_last_not_of(" \t");
+  if (start != std::string::npos) *slot = line.substr(start, end - start + 1);
+}
+
+std::string Request::Header(const char* name) const {
+  std::string wanted(name);
+  return SameIgnoringCase(wanted, "ORIGIN")    ? origin_
+         : SameIgnoringCase(wanted, "REFERER") ? referer_
+         : SameIgnoringCase(wanted, "HOST")    ? host_
+                                               : std::string();
+}
+
 void Request::ParseRequest(const std::string& text) {
   try {
     Lines split = SplitRequest(text);
@@ -108,6 +131,10 @@ void Request::ParseRequest(const std::string& text) {
     if (method.empty()) return SetErrorResponse(kStatusBadRequest);
     if (!SameIgnoringCase(method, "GET") && !SameIgnoringCase(method, "POST")) {
       return SetErrorResponse(kStatusNotImplemented);
+    }
+    post_ = SameIgnoringCase(method, "POST");
+    for (std::size_t i = 1; i < split.lines.size() && !split.lines[i].empty(); ++i) {
+      KeepHeader(split.lines[i]);
     }
     std::string target = NextToken(request_line, pos, " \r");
     if (target.empty()) return SetErrorResponse(kStatusBadRequest);

@@ -7,8 +7,9 @@
 #include "http/server_limits.h"
 #include "platform/clock.h"
 
-Request::Request(platform::SocketHandle socket, HTTPServer* server)
-    : start_time(platform::TickCount()), socket_(socket), server_(server) {}
+Request::Request(platform::SocketHandle socket, HTTPServer* server,
+                 const platform::IpAddress& client)
+    : start_time(platform::TickCount()), socket_(socket), client_(client), server_(server) {}
 
 bool Request::ReadRequest() {
   const int wait_ms = ServerTimeouts().io_wait_ms;

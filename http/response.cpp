@@ -6,6 +6,7 @@
 #include <shared_mutex>
 #include <unordered_map>
 
+#include "http/http_server.h"
 #include "http/request.h"
 #include "platform/content_type.h"
 
@@ -71,8 +72,16 @@ void Request::SetResponseOfType(StatusIndex status, const std::string& body,
   BuildResponse(status, body.data(), static_cast<int>(body.size()), content_type.c_str());
 }
 
+void Request::SetExtraHeaderLines(std::string lines) {
+  extra_header_lines_ = std::move(lines);
+  extra_header_lines_set_ = true;
+}
+
 void Request::BuildResponse(StatusIndex status, const char* body, int length,
                             const char* content_type) {
+  if (!extra_header_lines_set_ && server_ != nullptr) {
+    SetExtraHeaderLines(server_->ExtraHeaderLines());
+  }
   char header[kHeaderBuffer];
   int header_length = std::snprintf(header, sizeof header,
                                     "Cache-Control: max-age=0\r\nConnection: close\r\nPragma: "
@@ -82,9 +91,10 @@ void Request::BuildResponse(StatusIndex status, const char* body, int length,
   if (header_length >= static_cast<int>(sizeof header)) header_length = sizeof header - 1;
   const char* line = StatusLine(status);
   response_.clear();
-  response_.reserve(std::strlen(line) + static_cast<std::size_t>(header_length) + 2 +
-                    static_cast<std::size_t>(length));
-  response_.append(line).append(header, static_cast<std::size_t>(header_length)).append("\r\n");
+  response_.reserve(std::strlen(line) + static_cast<std::size_t>(header_length) +
+                    extra_header_lines_.size() + 2 + static_cast<std::size_t>(length));
+  response_.append(line).append(header, static_cast<std::size_t>(header_length));
+  response_.append(extra_header_lines_).append("\r\n");
   response_.append(body == nullptr ? "" : body, static_cast<std::size_t>(length));
 }
 

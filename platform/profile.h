@@ -24,6 +24,15 @@ std::int32_t ReadIniInt(const std::wstring& file, const wchar_t* section, const 
 void ReadIniInts(const std::wstring& file, const wchar_t* section, const wchar_t* const* keys,
                  const std::int32_t* defaults, std::int32_t* values, std::size_t count);
 
+// Integers and texts of one section at once (Linux reads the file once):
+// ints as ReadIniInts; texts[i] gets text_keys[i]'s value, trimmed, one pair
+// of enclosing double quotes removed (as GetPrivateProfileStringW does, up to
+// 1023 characters), or empty text when the key is missing.
+void ReadIniSection(const std::wstring& file, const wchar_t* section,
+                    const wchar_t* const* int_keys, const std::int32_t* int_defaults,
+                    std::int32_t* ints, std::size_t int_count, const wchar_t* const* text_keys,
+                    std::wstring* texts, std::size_t text_count);
+
 // False when the file cannot be written; LastError() then tells why.
 bool WriteIniString(const std::wstring& file, const wchar_t* section, const wchar_t* key,
                     const wchar_t* value);

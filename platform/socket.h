@@ -20,6 +20,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/net_address.h"
+
 namespace platform {
 
 using SocketHandle = std::int64_t;
@@ -32,11 +34,17 @@ enum class WaitResult { Ready, Timeout, Failed };
 bool SocketsStartup();
 void SocketsCleanup();
 
-SocketHandle CreateTcpSocket();
+// An IPv4 socket, or an IPv6 one when `v6` (then dual-stack: IPV6_V6ONLY is
+// switched off on both systems, so it also takes IPv4 clients).
+SocketHandle CreateTcpSocket(bool v6 = false);
+// All IPv4 interfaces.
 bool BindAnyAddress(SocketHandle s, std::uint16_t port);
+// One address (of the socket's family), with the same options as above.
+bool BindAddress(SocketHandle s, const IpAddress& address, std::uint16_t port);
 bool ListenOn(SocketHandle s, int backlog);
 // Accepts one connection; kNoSocket on failure (SocketError tells why).
-SocketHandle AcceptConnection(SocketHandle listener);
+// `client`, when given, gets the peer's address.
+SocketHandle AcceptConnection(SocketHandle listener, IpAddress* client = nullptr);
 
 // Switches Nagle's algorithm off (Linux; nothing on Windows, which sets no
 // socket options): a response of several 1024-byte pieces would otherwise

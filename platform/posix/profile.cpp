@@ -138,17 +138,38 @@ std::int32_t ReadIniInt(const std::wstring& file, const wchar_t* section, const 
 
 void ReadIniInts(const std::wstring& file, const wchar_t* section, const wchar_t* const* keys,
                  const std::int32_t* defaults, std::int32_t* values, std::size_t count) {
-  std::copy(defaults, defaults + count, values);
+  ReadIniSection(file, section, keys, defaults, values, count, nullptr, nullptr, 0);
+}
+
+void ReadIniSection(const std::wstring& file, const wchar_t* section,
+                    const wchar_t* const* int_keys, const std::int32_t* int_defaults,
+                    std::int32_t* ints, std::size_t int_count, const wchar_t* const* text_keys,
+                    std::wstring* texts, std::size_t text_count) {
+  std::copy(int_defaults, int_defaults + int_count, ints);
+  for (std::size_t i = 0; i < text_count; ++i) texts[i].clear();
   std::string content;
   if (!ReadWholeFile(file, content)) return;
   std::vector<Line> lines = SplitLines(content);
   std::string section_name = Narrow(section);
-  for (std::size_t i = 0; i < count; ++i) {
-    Place place = Locate(lines, section_name, Narrow(keys[i]));
-    if (place.key < 0) continue;
-    std::string_view k, value;
+  auto value_of = [&](const wchar_t* key, std::string_view& value) {
+    Place place = Locate(lines, section_name, Narrow(key));
+    if (place.key < 0) return false;
+    std::string_view k;
     KeyLine(lines[place.key].text, k, value);
-    values[i] = ParseInt(value, defaults[i]);
+    return true;
+  };
+  std::string_view value;
+  for (std::size_t i = 0; i < int_count; ++i) {
+    if (value_of(int_keys[i], value)) ints[i] = ParseInt(value, int_defaults[i]);
+  }
+  for (std::size_t i = 0; i < text_count; ++i) {
+    if (!value_of(text_keys[i], value)) continue;
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+      value = value.substr(1, value.size() - 2);
+    }
+    value = value.substr(0, 1023);
+    texts[i].assign(AnsiToWide(value, nullptr, 0), L'\0');
+    AnsiToWide(value, texts[i].data(), texts[i].size());
   }
 }
 

@@ -28,6 +28,17 @@ WaitResult WaitFor(SocketHandle s, short events, int timeout_ms) {
   }
 }
 
+IpAddress FromSockaddr(const sockaddr_storage& peer) {
+  IpAddress ip;
+  if (peer.ss_family == AF_INET6) {
+    ip.v6 = true;
+    std::memcpy(ip.bytes.data(), &reinterpret_cast<const sockaddr_in6&>(peer).sin6_addr, 16);
+  } else if (peer.ss_family == AF_INET) {
+    std::memcpy(ip.bytes.data(), &reinterpret_cast<const sockaddr_in&>(peer).sin_addr, 4);
+  }
+  return ip;
+}
+
 }  // namespace
 
 bool SocketsStartup() {
@@ -41,32 +52,62 @@ bool SocketsStartup() {
 
 void SocketsCleanup() {}
 
-SocketHandle CreateTcpSocket() {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+SocketHandle CreateTcpSocket(bool v6) {
+  int fd = socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+  if (fd >= 0 && v6) {
+    int off = 0;
+    setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+  }
   return fd < 0 ? kNoSocket : fd;
 }
 
-bool BindAnyAddress(SocketHandle s, std::uint16_t port) {
+namespace {
+
+bool BindWithOptions(SocketHandle s, const sockaddr* address, socklen_t length) {
   int on = 1;
   setsockopt(Fd(s), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   // Connections are accepted once their request has begun to arrive.
   int defer_seconds = 1;
   setsockopt(Fd(s), IPPROTO_TCP, TCP_DEFER_ACCEPT, &defer_seconds, sizeof defer_seconds);
+  return bind(Fd(s), address, length) == 0;
+}
+
+}  // namespace
+
+bool BindAnyAddress(SocketHandle s, std::uint16_t port) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_ANY);
   address.sin_port = htons(port);
-  return bind(Fd(s), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  return BindWithOptions(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
+}
+
+bool BindAddress(SocketHandle s, const IpAddress& ip, std::uint16_t port) {
+  if (!ip.v6) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    std::memcpy(&address.sin_addr, ip.bytes.data(), 4);
+    address.sin_port = htons(port);
+    return BindWithOptions(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  }
+  sockaddr_in6 address{};
+  address.sin6_family = AF_INET6;
+  std::memcpy(&address.sin6_addr, ip.bytes.data(), 16);
+  address.sin6_port = htons(port);
+  return BindWithOptions(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
 }
 
 bool ListenOn(SocketHandle s, int backlog) { return listen(Fd(s), backlog) == 0; }
 
-SocketHandle AcceptConnection(SocketHandle listener) {
-  sockaddr_in peer{};
-  socklen_t length = sizeof peer;
+SocketHandle AcceptConnection(SocketHandle listener, IpAddress* client) {
   for (;;) {
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
     int fd = accept4(Fd(listener), reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
-    if (fd >= 0) return fd;
+    if (fd >= 0) {
+      if (client != nullptr) *client = FromSockaddr(peer);
+      return fd;
+    }
     if (errno != EINTR) return kNoSocket;
   }
 }

@@ -3,6 +3,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <cstring>
 #include <vector>
 
 namespace platform {
@@ -34,8 +35,13 @@ bool SocketsStartup() {
 
 void SocketsCleanup() { WSACleanup(); }
 
-SocketHandle CreateTcpSocket() {
-  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+SocketHandle CreateTcpSocket(bool v6) {
+  SOCKET s = socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (s != INVALID_SOCKET && v6) {
+    // Windows makes IPv6 sockets IPv6-only unless told otherwise.
+    DWORD off = 0;
+    setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&off), sizeof off);
+  }
   return s == INVALID_SOCKET ? kNoSocket : static_cast<SocketHandle>(s);
 }
 
@@ -47,12 +53,36 @@ bool BindAnyAddress(SocketHandle s, std::uint16_t port) {
   return bind(Sock(s), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
 }
 
+bool BindAddress(SocketHandle s, const IpAddress& ip, std::uint16_t port) {
+  if (!ip.v6) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    std::memcpy(&address.sin_addr, ip.bytes.data(), 4);
+    address.sin_port = htons(port);
+    return bind(Sock(s), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  }
+  sockaddr_in6 address{};
+  address.sin6_family = AF_INET6;
+  std::memcpy(&address.sin6_addr, ip.bytes.data(), 16);
+  address.sin6_port = htons(port);
+  return bind(Sock(s), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+}
+
 bool ListenOn(SocketHandle s, int backlog) { return listen(Sock(s), backlog) == 0; }
 
-SocketHandle AcceptConnection(SocketHandle listener) {
-  sockaddr_in peer{};
+SocketHandle AcceptConnection(SocketHandle listener, IpAddress* client) {
+  sockaddr_storage peer{};
   int length = sizeof peer;
   SOCKET s = accept(Sock(listener), reinterpret_cast<sockaddr*>(&peer), &length);
+  if (s != INVALID_SOCKET && client != nullptr) {
+    *client = IpAddress();
+    if (peer.ss_family == AF_INET6) {
+      client->v6 = true;
+      std::memcpy(client->bytes.data(), &reinterpret_cast<const sockaddr_in6&>(peer).sin6_addr, 16);
+    } else if (peer.ss_family == AF_INET) {
+      std::memcpy(client->bytes.data(), &reinterpret_cast<const sockaddr_in&>(peer).sin_addr, 4);
+    }
+  }
   return s == INVALID_SOCKET ? kNoSocket : static_cast<SocketHandle>(s);
 }
 

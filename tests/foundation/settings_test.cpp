@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "host/apply_settings.h"
+#include "foundation/apply_settings.h"
 #include "platform/profile.h"
 #include "tests/support/temp_dir.h"
 
@@ -115,6 +115,35 @@ TEST(Settings, PortAndFlagRules) {
   EXPECT_EQ(ReadPortFrom((dir / "absent.ini").wstring()), 8167);
   EXPECT_EQ(ReadSettingsFrom((dir / "absent.ini").wstring()).port, 8167);
   EXPECT_FALSE(ReadSettingsFrom((dir / "absent.ini").wstring()).can_launch);
+}
+
+// The access keys are texts; the same table runs under wine (the profile
+// functions) and on Linux (our reader).
+TEST(Settings, AccessKeysWithCommentsAndOddSpacing) {
+  struct Case {
+    const char* content;
+    const wchar_t* bind;
+    const wchar_t* settings_from;
+    const wchar_t* allow_origin;
+  } cases[] = {
+      {"[Settings]\r\nPort=8080\r\n", L"", L"", L""},
+      {"[Settings]\r\nBind=127.0.0.1\r\nSettingsFrom=local\r\nAllowOrigin=*\r\n", L"127.0.0.1",
+       L"local", L"*"},
+      {"[settings]\n; SettingsFrom=none\n  settingsfrom =  127.0.0.1, 10.0.0.0/8 \n"
+       "ALLOWORIGIN=\"http://dash.example\"\n bind\t= :: \n",
+       L"::", L"127.0.0.1, 10.0.0.0/8", L"http://dash.example"},
+      {"[Other]\r\nBind=1.2.3.4\r\n[Settings]\r\nPort=1\r\n", L"", L"", L""},
+      {"[Settings]\r\nBind=\r\nSettingsFrom=\r\n", L"", L"", L""},
+  };
+  TempDir dir;
+  const std::wstring file = (dir / "agent.ini").wstring();
+  for (const Case& c : cases) {
+    WriteFile(dir / "agent.ini", c.content);
+    StoredSettings stored = ReadSettingsFrom(file);
+    EXPECT_EQ(ReadBindFrom(file), c.bind) << c.content;
+    EXPECT_EQ(stored.settings_from, c.settings_from) << c.content;
+    EXPECT_EQ(stored.allow_origin, c.allow_origin) << c.content;
+  }
 }
 
 TEST(ApplySettings, RoundTripKeepsCommentsAndOtherSections) {

@@ -46,13 +46,22 @@ def free_port():
         return s.getsockname()[1]
 
 
-def http(port, target="/", method="GET", body=None, timeout=30):
-    """One request over a fresh connection; returns (status line, headers, body)."""
-    request = f"{method} {target} HTTP/1.1\r\nHost: localhost\r\n"
+def http(port, target="/", method="GET", body=None, timeout=30, source=None, headers=(),
+         address="127.0.0.1", host="localhost"):
+    """One request over a fresh connection; returns (status line, headers, body).
+    `source` binds the client to that local address first; `headers` are extra
+    header lines."""
+    request = f"{method} {target} HTTP/1.1\r\nHost: {host}\r\n"
+    request += "".join(f"{line}\r\n" for line in headers)
     if body is not None:
         request += f"Content-Type: application/x-www-form-urlencoded\r\nContent-Length: {len(body)}\r\n"
     request += "\r\n" + (body or "")
-    with socket.create_connection(("127.0.0.1", port), timeout=timeout) as s:
+    family = socket.AF_INET6 if ":" in address else socket.AF_INET
+    with socket.socket(family, socket.SOCK_STREAM) as s:
+        s.settimeout(timeout)
+        if source is not None:
+            s.bind((source, 0))
+        s.connect((address, port))
         s.sendall(request.encode())
         data = b""
         while True:
@@ -186,10 +195,13 @@ def check(condition, message):
         raise AssertionError(message)
 
 
-def serving(folder, port, *extra):
-    """Stores the port, marks the monitor tested, starts the agent with -d."""
+def serving(folder, port, *extra, settings=""):
+    """Stores the port, marks the monitor tested, adds `settings` lines to the
+    [Settings] section, starts the agent with -d."""
     folder.run("-setport", str(port))
     folder.run("-tested")
+    if settings:
+        folder.write("KelvaneHTTPAgent.ini", folder.read("KelvaneHTTPAgent.ini") + settings)
     process = folder.start("-d", *extra)
     check(wait_port(port), f"agent never listened on {port}")
     return process
@@ -632,6 +644,134 @@ def a_real_prometheus_scrapes_the_agent():
                 server.wait(timeout=10)
         f.close()
         shutil.rmtree(storage, ignore_errors=True)
+
+
+def refused(port, address="127.0.0.1", source=None):
+    """True when nothing accepts a connection to address:port."""
+    family = socket.AF_INET6 if ":" in address else socket.AF_INET
+    with socket.socket(family, socket.SOCK_STREAM) as s:
+        s.settimeout(10)
+        if source is not None:
+            s.bind((source, 0))
+        try:
+            s.connect((address, port))
+            return False
+        except ConnectionRefusedError:
+            return True
+
+
+@test
+def bind_limits_where_the_agent_listens():
+    f = Folder()
+    try:
+        port = free_port()
+        serving(f, port, settings="Bind=127.0.0.1\r\n")
+        check(http(port)[0] == "HTTP/1.1 200 OK", "127.0.0.1 not answered")
+        check(refused(port, "127.0.0.2"), "Bind=127.0.0.1 answered on 127.0.0.2")
+    finally:
+        f.close()
+    f = Folder()
+    try:
+        port = free_port()
+        serving(f, port, settings="Bind=::\r\n")
+        check(http(port, "/?format=json", address="::1")[0] == "HTTP/1.1 200 OK", "::1 not answered")
+        check(http(port, "/?format=json")[0] == "HTTP/1.1 200 OK", "127.0.0.1 not answered on ::")
+    finally:
+        f.close()
+    f = Folder()
+    try:
+        port = free_port()
+        f.run("-setport", str(port))
+        f.write("KelvaneHTTPAgent.ini", f.read("KelvaneHTTPAgent.ini") + "Bind=localhost\r\n")
+        process = f.start("-d")
+        if not WINDOWS:
+            # Once the agent has said why it does not listen, nothing may listen.
+            lines = []
+            reader = threading.Thread(target=lambda: lines.extend(iter(process.stdout.readline, "")))
+            reader.daemon = True
+            reader.start()
+            deadline = time.monotonic() + 60
+            while time.monotonic() < deadline and not any("not listening" in l for l in lines):
+                time.sleep(0.1)
+            check(any(l.startswith("KelvaneHTTPAgent: Bind=localhost is not an IP address: not listening")
+                      for l in lines), repr(lines))
+            check(process.poll() is None, "the agent ended")
+        else:
+            time.sleep(5)
+        check(refused(port) and refused(port, "127.0.0.2"), "an invalid Bind listened")
+    finally:
+        f.close()
+
+
+@test
+def settings_from_and_the_cross_site_guard():
+    f = Folder()
+    try:
+        port = free_port()
+        serving(f, port, settings="SettingsFrom=127.0.0.1\r\n")
+        before = f.read("KelvaneHTTPAgent.ini")
+        own = [f"Origin: http://localhost:{port}"]
+        host = f"localhost:{port}"
+        forbidden = ["HTTP/1.1 403 Forbidden", "Cache-Control: max-age=0", "Connection: close",
+                     "Pragma: no-cache", "Content-Type: text/plain", "Content-Length: 24"]
+        for name, request in [
+                ("another client", dict(method="POST", body="port=9000&canlaunch=0", source="127.0.0.2",
+                                        headers=own, host=host)),
+                ("a GET action", dict(target="/?port=9000&canlaunch=0", host=host)),
+                ("a foreign Origin", dict(method="POST", body="port=9000", host=host,
+                                          headers=["Origin: http://evil.example"])),
+                ("a foreign Referer", dict(method="POST", body="port=9000", host=host,
+                                           headers=["Referer: http://evil.example/x"]))]:
+            status, headers, body = http(port, **request)
+            check([status] + headers == forbidden and body == "HTTP/1.1 403 Forbidden\r\n",
+                  f"{name}: {status} {headers} {body!r}")
+            check(f.read("KelvaneHTTPAgent.ini") == before, f"{name} changed the settings")
+        status, _, body = http(port, "/?format=json", source="127.0.0.2")
+        check(status == "HTTP/1.1 200 OK" and "temperatures" in body, "reading refused")
+        status, _, body = http(port, "/", "POST", "port=9000&canlaunch=on", headers=own, host=host)
+        check(status == "HTTP/1.1 200 OK" and f.settings()["Port"] == "9000", f"own page: {status}")
+    finally:
+        f.close()
+    f = Folder()
+    try:
+        port = free_port()
+        serving(f, port, settings="SettingsFrom=none\r\n")
+        status, _, _ = http(port, "/", "POST", "port=9000", host=f"localhost:{port}",
+                            headers=[f"Origin: http://localhost:{port}"])
+        check(status == "HTTP/1.1 403 Forbidden" and f.settings()["Port"] == str(port), status)
+    finally:
+        f.close()
+
+
+@test
+def allow_origin_and_the_exact_headers_without_the_keys():
+    f = Folder(monitor_config="StartupHide=false\r\nDrift=0\r\n")
+    try:
+        port = free_port()
+        serving(f, port)
+        status, headers, body = http(port, "/?format=json")
+        check([status] + headers == ["HTTP/1.1 200 OK", "Cache-Control: max-age=0", "Connection: close",
+                                     "Pragma: no-cache", "Content-Type: text/plain",
+                                     f"Content-Length: {len(body.encode())}"], headers)
+        status, headers, _ = http(port, "/", "PUT")
+        check([status] + headers[:3] == ["HTTP/1.1 501 Not Implemented", "Cache-Control: max-age=0",
+                                         "Connection: close", "Pragma: no-cache"] and len(headers) == 5,
+              headers)
+    finally:
+        f.close()
+    f = Folder()
+    try:
+        port = free_port()
+        serving(f, port, settings="AllowOrigin=*\r\n")
+        for target, method, expected in [("/?format=json", "GET", "HTTP/1.1 200 OK"),
+                                         ("/?format=prometheus", "GET", "HTTP/1.1 200 OK"),
+                                         ("/", "PUT", "HTTP/1.1 501 Not Implemented"),
+                                         ("/%zz", "GET", "HTTP/1.1 400 Bad Request")]:
+            status, headers, _ = http(port, target, method)
+            check(status == expected and headers[-1] == "Access-Control-Allow-Origin: *" and
+                  headers.count("Access-Control-Allow-Origin: *") == 1, f"{target}: {status} {headers}")
+    finally:
+        f.close()
 
 
 @test

@@ -1,4 +1,4 @@
-#include "host/apply_settings.h"
+#include "foundation/apply_settings.h"
 
 #include <cwchar>
 #include <mutex>

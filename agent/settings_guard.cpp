@@ -1,0 +1,97 @@
+#include "agent/settings_guard.h"
+
+#include <cctype>
+
+namespace {
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+  return s;
+}
+
+std::string Lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// "host:port" with the port made explicit (80 when absent), in lower case.
+// An IPv6 literal keeps its brackets: "[::1]:8167".
+std::string Authority(std::string_view authority) {
+  std::string text = Lower(Trim(authority));
+  const std::size_t bracket = text.rfind(']');
+  const std::size_t colon = text.rfind(':');
+  const bool has_port =
+      colon != std::string::npos && (bracket == std::string::npos || colon > bracket);
+  if (!has_port) return text + ":80";
+  if (colon + 1 == text.size()) return text + "80";  // "host:" means the default port
+  return text;
+}
+
+// The authority of an "http://host[:port]/..." URL, or nothing for any other
+// scheme or shape.
+bool HttpAuthority(std::string_view url, std::string& authority) {
+  url = Trim(url);
+  const std::string_view scheme = "http://";
+  if (url.size() <= scheme.size() || Lower(url.substr(0, scheme.size())) != scheme) return false;
+  url.remove_prefix(scheme.size());
+  const std::size_t end = url.find_first_of("/?#");
+  std::string_view host = url.substr(0, end);
+  if (host.empty() || host.find('@') != std::string_view::npos) return false;
+  authority = Authority(host);
+  return true;
+}
+
+}  // namespace
+
+SettingsPolicy ParseSettingsFrom(std::string_view text) {
+  SettingsPolicy policy;
+  const std::string word = Lower(Trim(text));
+  if (word.empty() || word == "any") return policy;
+  policy.everyone = false;
+  if (word == "none") return policy;
+  if (word == "local") {
+    IpRange loopback4, loopback6;
+    ParseIpRange("127.0.0.0/8", loopback4);
+    ParseIpRange("::1", loopback6);
+    policy.allowed = {loopback4, loopback6};
+    return policy;
+  }
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t comma = text.find(',', start);
+    std::string_view entry = Trim(text.substr(start, comma - start));
+    IpRange range;
+    if (ParseIpRange(entry, range)) {
+      policy.allowed.push_back(range);
+    } else if (!entry.empty()) {
+      policy.malformed.emplace_back(entry);
+    }
+    if (comma == std::string_view::npos) break;
+    start = comma + 1;
+  }
+  return policy;
+}
+
+bool PolicyAllows(const SettingsPolicy& policy, const IpAddress& client) {
+  if (policy.everyone) return true;
+  for (const IpRange& range : policy.allowed) {
+    if (InRange(client, range)) return true;
+  }
+  return false;
+}
+
+bool SameOrigin(const RequestOrigin& request) {
+  const std::string& source = !request.origin.empty() ? request.origin : request.referer;
+  if (source.empty()) return true;
+  std::string authority;
+  if (!HttpAuthority(source, authority)) return false;
+  return !Trim(request.host).empty() && authority == Authority(request.host);
+}
+
+bool SettingsActionAllowed(const SettingsPolicy& policy, const IpAddress& client,
+                           const RequestOrigin& request) {
+  if (policy.everyone) return true;
+  return request.post && PolicyAllows(policy, client) && SameOrigin(request);
+}

@@ -1,0 +1,41 @@
+#pragma once
+// Who may carry out a settings action (a request with a non-empty "port"):
+// the SettingsFrom setting, and the cross-site guard that comes with it.
+//
+// SettingsFrom: "any" (also missing or empty: everyone, with no guard),
+// "none", "local" (127.0.0.0/8 and ::1), or a comma-separated list of
+// addresses and CIDR ranges. A malformed entry matches nobody (it is
+// reported, never read as something wider).
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "foundation/ip_address.h"
+
+struct SettingsPolicy {
+  bool everyone = true;          // "any": the specified behaviour
+  std::vector<IpRange> allowed;  // empty and !everyone: nobody
+  std::vector<std::string> malformed;
+};
+
+SettingsPolicy ParseSettingsFrom(std::string_view text);
+bool PolicyAllows(const SettingsPolicy& policy, const IpAddress& client);
+
+// The headers the guard reads; empty when the request had none.
+struct RequestOrigin {
+  bool post = false;
+  std::string origin;   // the Origin header
+  std::string referer;  // the Referer header
+  std::string host;     // the Host header
+};
+
+// A browser's request comes from the agent's own page when its Origin (or,
+// without one, its Referer) is "http://" followed by the request's Host:
+// scheme and host in any letter case, port 80 when none is given. A request
+// with neither header (a command-line client) passes; "Origin: null" does not.
+bool SameOrigin(const RequestOrigin& request);
+
+// A settings action under a policy other than "any": by POST, from an
+// allowed client, and from the agent's own page.
+bool SettingsActionAllowed(const SettingsPolicy& policy, const IpAddress& client,
+                           const RequestOrigin& request);
