@@ -14,6 +14,7 @@ test_packages=(
   wrk nginx-light curl                              # benchmarks
   clang libclang-rt-14-dev                          # fuzz targets (libFuzzer and its sanitizers)
   prometheus                                        # promtool and a real scrape of the agent
+  dpkg-dev lintian nsis                             # the packages (scripts/package.sh)
 )
 packages=("${run_packages[@]}")
 [ "${1:-all}" = run ] || packages+=("${test_packages[@]}")

@@ -40,6 +40,18 @@ ctest --preset linux -j "$jobs" || status=1
 echo "== Windows tests (wine) =="
 ctest --preset windows || status=1
 
+# Both packages, built in every run, and their install tests (the Debian
+# package installs only in the CI's fresh Debian, where FRESH_DEBIAN=1).
+echo "== Packages =="
+if bash scripts/package.sh >/tmp/kvpackage.log 2>&1; then
+  ls -l dist/
+  python3 tests/process/package_test.py || status=1
+else
+  tail -30 /tmp/kvpackage.log
+  echo "packaging failed"
+  status=1
+fi
+
 # The parsers under libFuzzer for a bounded time (clang, ASan + UBSan).
 echo "== Fuzzing the parsers (${KV_FUZZ_SECONDS:-30} s) =="
 cmake --preset fuzz >/dev/null
