@@ -83,9 +83,16 @@ std::string AllowOriginLines(const std::wstring& value) {
   return "Access-Control-Allow-Origin: " + text + "\r\n";
 }
 
-std::string KelvaneHTTPAgentHTTPServer::ExtraHeaderLines() {
-  MonitorPath();  // works out the settings path once
-  return AllowOriginLines(ReadSettingsFrom(settings_path_).allow_origin);
+namespace {
+
+std::string AllowOriginOfServerAnswers() {
+  return AllowOriginLines(ReadSettingsFrom(SettingsFilePath()).allow_origin);
+}
+
+}  // namespace
+
+KelvaneHTTPAgentHTTPServer::KelvaneHTTPAgentHTTPServer() {
+  SetExtraHeaderProvider(&AllowOriginOfServerAnswers);
 }
 
 std::uint16_t PortFromText(const std::string& text) {

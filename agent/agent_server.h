@@ -17,9 +17,12 @@
 
 class KelvaneHTTPAgentHTTPServer : public HTTPServer {
  public:
+  // Also makes the AllowOrigin line of the settings file beside the
+  // executable the process-wide extra header of the server's own answers
+  // (400, 404, 500, ...).
+  KelvaneHTTPAgentHTTPServer();
+
   bool HandleRequest(Request& request, const std::wstring& path) override;
-  // The AllowOrigin line for answers the server builds itself (400, 404, 500).
-  std::string ExtraHeaderLines() override;
 
   // The monitor's executable beside the agent, worked out once.
   const std::wstring& MonitorPath();

@@ -17,12 +17,12 @@ struct Family {
   const char* help;
 };
 
+// Short help texts keep the usual answer (a handful of each kind) under one
+// 1024-byte send.
 constexpr Family kFamilies[] = {
-    {Kind::Temperature, "kelvane_temperature_celsius",
-     "Temperature reported by the hardware monitor, in degrees Celsius."},
-    {Kind::Fan, "kelvane_fan_rpm",
-     "Fan speed reported by the hardware monitor, in revolutions per minute."},
-    {Kind::Voltage, "kelvane_voltage_volts", "Voltage reported by the hardware monitor, in volts."},
+    {Kind::Temperature, "kelvane_temperature_celsius", "Temperature, degrees Celsius."},
+    {Kind::Fan, "kelvane_fan_rpm", "Fan speed, revolutions per minute."},
+    {Kind::Voltage, "kelvane_voltage_volts", "Voltage, volts."},
 };
 
 void AppendHeader(std::string& body, const char* name, const char* help) {
@@ -83,11 +83,10 @@ std::string EscapeLabelValue(const std::string& text) {
 }
 
 void RenderPrometheus(std::string& body, const SensorSnapshot* view, const CWString& error) {
-  AppendHeader(body, "kelvane_up",
-               "1 when the agent read the hardware monitor's readings, 0 when it could not.");
+  AppendHeader(body, "kelvane_up", "1 when the monitor's readings were read, else 0.");
   if (!error.IsEmpty()) {
     body += "kelvane_up 0\n";
-    AppendHeader(body, "kelvane_error_info", "Why the agent has no readings to show.");
+    AppendHeader(body, "kelvane_error_info", "Why there are no readings.");
     body.append("kelvane_error_info{error=\"")
         .append(EscapeLabelValue(WideToUtf8(error.View())))
         .append("\"} 1\n");

@@ -134,6 +134,17 @@ void ListenerThread(std::unique_ptr<StartRecord> record) {
 
 }  // namespace
 
+namespace {
+std::atomic<ExtraHeaderProvider> g_extra_header_provider{nullptr};
+}  // namespace
+
+void SetExtraHeaderProvider(ExtraHeaderProvider provider) { g_extra_header_provider = provider; }
+
+std::string ProvidedExtraHeaderLines() {
+  ExtraHeaderProvider provider = g_extra_header_provider.load();
+  return provider == nullptr ? std::string() : provider();
+}
+
 HttpTimeouts& ServerTimeouts() {
   static HttpTimeouts timeouts;
   return timeouts;

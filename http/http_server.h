@@ -21,6 +21,15 @@
 
 class Request;
 
+// Header lines (each ending in CR LF) for every answer whose handler did not
+// set its own (Request::SetExtraHeaderLines), error answers included. One
+// process-wide function, like the connection queue, so that an answer built
+// for a connection that outlived its server never reaches into that server.
+// None unless set; called on worker threads.
+using ExtraHeaderProvider = std::string (*)();
+void SetExtraHeaderProvider(ExtraHeaderProvider provider);
+std::string ProvidedExtraHeaderLines();
+
 class HTTPServer {
  public:
   HTTPServer() = default;
@@ -29,11 +38,6 @@ class HTTPServer {
   HTTPServer& operator=(const HTTPServer&) = delete;
 
   virtual bool HandleRequest(Request& request, const std::wstring& path);
-  // Header lines (each ending in CR LF) added to every response of this
-  // server that its handler did not set otherwise, error answers included.
-  // None by default. Called on worker threads.
-  virtual std::string ExtraHeaderLines() { return std::string(); }
-
   // The address to listen on (before Start): all IPv4 interfaces unless set.
   // An IPv6 address listens dual-stack (IPv4 clients too, as ::ffff:a.b.c.d).
   void SetListenAddress(const platform::IpAddress& address) {

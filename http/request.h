@@ -63,7 +63,7 @@ class Request {
                          const std::string& content_type);
   void SetErrorResponse(StatusIndex status);
   // Header lines (each ending in CR LF) added to this request's response, in
-  // place of the server's ExtraHeaderLines.
+  // place of the process-wide ones (ProvidedExtraHeaderLines).
   void SetExtraHeaderLines(std::string lines);
 
   const std::string& Response() const noexcept { return response_; }

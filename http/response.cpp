@@ -79,9 +79,7 @@ void Request::SetExtraHeaderLines(std::string lines) {
 
 void Request::BuildResponse(StatusIndex status, const char* body, int length,
                             const char* content_type) {
-  if (!extra_header_lines_set_ && server_ != nullptr) {
-    SetExtraHeaderLines(server_->ExtraHeaderLines());
-  }
+  if (!extra_header_lines_set_) SetExtraHeaderLines(ProvidedExtraHeaderLines());
   char header[kHeaderBuffer];
   int header_length = std::snprintf(header, sizeof header,
                                     "Cache-Control: max-age=0\r\nConnection: close\r\nPragma: "

@@ -20,19 +20,19 @@ SensorSnapshot Example() {
 }
 
 const char* kUpHead =
-    "# HELP kelvane_up 1 when the agent read the hardware monitor's readings, 0 when it could "
-    "not.\n# TYPE kelvane_up gauge\n";
+    "# HELP kelvane_up 1 when the monitor's readings were read, else 0.\n"
+    "# TYPE kelvane_up gauge\n";
 const char* kTemperatureHead =
-    "# HELP kelvane_temperature_celsius Temperature reported by the hardware monitor, in degrees "
-    "Celsius.\n# TYPE kelvane_temperature_celsius gauge\n";
+    "# HELP kelvane_temperature_celsius Temperature, degrees Celsius.\n"
+    "# TYPE kelvane_temperature_celsius gauge\n";
 const char* kFanHead =
-    "# HELP kelvane_fan_rpm Fan speed reported by the hardware monitor, in revolutions per "
-    "minute.\n# TYPE kelvane_fan_rpm gauge\n";
+    "# HELP kelvane_fan_rpm Fan speed, revolutions per minute.\n"
+    "# TYPE kelvane_fan_rpm gauge\n";
 const char* kVoltageHead =
-    "# HELP kelvane_voltage_volts Voltage reported by the hardware monitor, in volts.\n"
+    "# HELP kelvane_voltage_volts Voltage, volts.\n"
     "# TYPE kelvane_voltage_volts gauge\n";
 const char* kErrorHead =
-    "# HELP kelvane_error_info Why the agent has no readings to show.\n"
+    "# HELP kelvane_error_info Why there are no readings.\n"
     "# TYPE kelvane_error_info gauge\n";
 
 std::string Exposition(const SensorSnapshot* s, const CWString& error = CWString()) {

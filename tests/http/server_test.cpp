@@ -142,6 +142,8 @@ TEST_F(HttpServerTest, FirstConnectionStartsAWorkerAndBusyWorkersGetCompany) {
   EXPECT_EQ(BodyOf(Exchange(running.port(), "GET / HTTP/1.1\r\n\r\n")), "bbbbb");
   EXPECT_EQ(trace.Count(L"startthread=1"), 1);
   EXPECT_EQ(TheConnectionQueue().workers.load(), 1);
+  // The worker traces "Handled" after the client already has the answer.
+  ASSERT_TRUE(trace.WaitFor(L"Handled ", 1));
 
   // Two clients that send only the start of a request hold their workers for
   // the read wait: the idle worker takes one, so a second must be started

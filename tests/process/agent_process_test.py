@@ -497,14 +497,14 @@ def simulated_exposition(temps=5, fans=3, volts=4):
     """What the agent answers for the simulated block at its first values (Drift=0)."""
     rails = [120, 330, 500, 1200]
     families = [
-        ("kelvane_temperature_celsius", "Temperature reported by the hardware monitor, in degrees Celsius.",
+        ("kelvane_temperature_celsius", "Temperature, degrees Celsius.",
          [int(4200 + 300 * i + 250 * math.sin(i)) / 100 for i in range(min(temps, 32))]),
-        ("kelvane_fan_rpm", "Fan speed reported by the hardware monitor, in revolutions per minute.",
+        ("kelvane_fan_rpm", "Fan speed, revolutions per minute.",
          [int(1200 + 150 * i + 80 * math.sin(i)) for i in range(min(fans, 32))]),
-        ("kelvane_voltage_volts", "Voltage reported by the hardware monitor, in volts.",
+        ("kelvane_voltage_volts", "Voltage, volts.",
          [int(rails[i % 4] + 2 * math.sin(i)) / 100 for i in range(min(volts, 32))]),
     ]
-    body = ("# HELP kelvane_up 1 when the agent read the hardware monitor's readings, 0 when it could not.\n"
+    body = ("# HELP kelvane_up 1 when the monitor's readings were read, else 0.\n"
             "# TYPE kelvane_up gauge\nkelvane_up 1\n")
     for name, help_text, values in families:
         if values:
