@@ -31,10 +31,12 @@ void SendResponse(Request& request) {
   for (;;) {
     std::size_t left = response.size() - request.send_position;
     int chunk = left < static_cast<std::size_t>(kSendChunk) ? static_cast<int>(left) : kSendChunk;
-    // A client that takes nothing for the whole wait ends the sending.
-    bool more_follows = left > static_cast<std::size_t>(chunk);
+    // A client that takes nothing for the whole wait ends the sending. Every
+    // piece is followed by more: the next piece, or for the last one the end
+    // of stream that CloseConnection sends at once, which then leaves in the
+    // same packet as the last bytes.
     int sent = platform::SendWithin(request.Socket(), response.data() + request.send_position,
-                                    chunk, ServerTimeouts().io_wait_ms, more_follows);
+                                    chunk, ServerTimeouts().io_wait_ms, true);
     if (sent > 0) {
       request.send_position += sent;
       request.bytes_sent += sent;

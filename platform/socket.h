@@ -70,8 +70,10 @@ int SendBytes(SocketHandle s, const char* bytes, int length);
 // peer took nothing in that time, -1 on error. Linux tries first and waits
 // only when the socket is full (one system call in the common case);
 // Windows waits for writability first. `more_follows` tells Linux that the
-// next send continues this one (MSG_MORE), so the pieces of one answer leave
-// together instead of as one small packet each; Windows ignores it.
+// next send, or a shutdown of sending, continues this one (MSG_MORE), so the
+// pieces of one answer and its end of stream leave together instead of as
+// one small packet each; Windows ignores it. The bytes wait for what follows
+// (at most 200 ms), so it follows at once.
 int SendWithin(SocketHandle s, const char* bytes, int length, int timeout_ms,
                bool more_follows = false);
 
