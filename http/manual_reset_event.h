@@ -4,13 +4,15 @@
 // Set stands for one queued connection, and waking every idle worker for it
 // only makes them fight over the queue. Any Wait while signalled passes.
 //
-// The state is an atomic flag, so Reset, a Wait that finds the event
-// signalled and a Set with nobody asleep take no lock: under load the
-// listener and the workers would otherwise queue up on the event's mutex.
+// The state is an atomic flag and sleepers wait on a semaphore, so nothing
+// here takes a lock: under load the listener and the workers would otherwise
+// queue up on the event's mutex. A release meant for a waiter that saw the
+// flag on its own stays in the semaphore; whoever takes it later looks at
+// the flag and, finding it reset, sleeps again.
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
+
+#include "platform/clock.h"
+#include "platform/wake_semaphore.h"
 
 class ManualResetEvent {
  public:
@@ -18,33 +20,28 @@ class ManualResetEvent {
     signalled_.store(true);
     // A waiter counts itself before it looks at the flag, so either it sees
     // the flag or this sees the waiter.
-    if (sleepers_.load() == 0) return;
-    // Taking the mutex orders the notify after a waiter's look at the flag.
-    { std::lock_guard<std::mutex> hold(mutex_); }
-    changed_.notify_one();
+    if (sleepers_.load() > 0) wake_.Release();
   }
   void Reset() { signalled_.store(false); }
-  void Wait() {
-    if (signalled_.load()) return;
-    std::unique_lock<std::mutex> hold(mutex_);
-    ++sleepers_;
-    changed_.wait(hold, [this] { return signalled_.load(); });
-    --sleepers_;
-  }
   // False when the event stayed unsignalled for the whole wait.
   bool WaitFor(int timeout_ms) {
     if (signalled_.load()) return true;
-    std::unique_lock<std::mutex> hold(mutex_);
     ++sleepers_;
-    bool signalled = changed_.wait_for(hold, std::chrono::milliseconds(timeout_ms),
-                                       [this] { return signalled_.load(); });
+    const std::uint32_t started = platform::TickCount();
+    bool signalled = false;
+    for (;;) {
+      signalled = signalled_.load();
+      if (signalled) break;
+      const int left = timeout_ms - static_cast<int>(platform::TickCount() - started);
+      if (left <= 0) break;
+      wake_.WaitFor(left);
+    }
     --sleepers_;
     return signalled;
   }
 
  private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
+  platform::WakeSemaphore wake_;
   std::atomic<bool> signalled_{false};
   std::atomic<int> sleepers_{0};
 };

@@ -7,7 +7,10 @@
 // closes. Linux: shm_open("/NAME") and fstat; the read-only view is a copy of
 // the object's first bytes taken at the call (pread), which avoids the
 // cross-core cost of unmapping in a busy process; an object smaller than the
-// view asked for is refused as a map error (EINVAL). The Linux writer removes the
+// view asked for is refused as a map error (EINVAL). Closing keeps the last
+// descriptor for the next open of the same name, which reuses it while its
+// object still has that name (a removed object has none) and opens the name
+// anew otherwise. The Linux writer removes the
 // object (shm_unlink) when it is destroyed, unless told to leave it.
 #include <cstddef>
 #include <cstdint>

@@ -147,6 +147,29 @@ TEST_F(SnapshotTest, VanishedBlockWithNoMonitorToStart) {
   EXPECT_NE(LogText().find("ERROR: Failed to start /nowhere/kelvane.  Err="), std::string::npos);
 }
 
+TEST_F(SnapshotTest, EveryCallSeesTheCurrentBlock) {
+  CWString error;
+  {
+    TestBlock first(5);
+    ASSERT_NE(AttachSensorSnapshot(L"/nowhere/kelvane", error), nullptr);
+    first.Remove();
+    TestBlock second(7);
+    const SensorSnapshot* view = AttachSensorSnapshot(L"/nowhere/kelvane", error);
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(std::uint16_t{view->numTemps}, 7);
+  }
+  // The same block rewritten in place: the next call reads the new values.
+  TestBlock block(5);
+  ASSERT_NE(AttachSensorSnapshot(L"/nowhere/kelvane", error), nullptr);
+  platform::SharedMemoryWriter writer;
+  ASSERT_TRUE(writer.Create(kSnapshotName, kSnapshotSize));
+  static_cast<SensorSnapshot*>(writer.Data())->numTemps = 9;
+  const SensorSnapshot* view = AttachSensorSnapshot(L"/nowhere/kelvane", error);
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(std::uint16_t{view->numTemps}, 9);
+  writer.Leave();
+}
+
 #ifndef _WIN32
 TEST_F(SnapshotTest, ShortBlockIsAMapErrorNotACrash) {
   TestBlock block(5, 1, 100);
