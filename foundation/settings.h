@@ -1,8 +1,8 @@
 #pragma once
 // The agent's two settings in the INI file beside the executable, section
 // "Settings": "Port" (default 8167; only the low 16 bits count, 0 means the
-// default) and "CanLaunch" (true only for 1). Nothing is cached: every call
-// reads the file anew.
+// default) and "CanLaunch" (true only for 1). Every call reads the current
+// file, so a change made by anyone is seen by the next call.
 #include <cstdint>
 #include <string>
 

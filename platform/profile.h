@@ -9,7 +9,9 @@
 //   (Windows also reads a "0x" prefix as hexadecimal; Linux does not).
 // The Linux writer keeps every other line byte for byte, replaces the key's
 // line or adds it to its section (or the section at the end), and replaces the
-// file atomically (a temporary file beside it, then rename).
+// file atomically (a temporary file beside it, then rename). The Linux reader
+// reuses the text of its last read of a file that has not changed since
+// (platform/posix/file_read_cache.h), so a busy reader costs one stat.
 #include <cstddef>
 #include <cstdint>
 #include <string>

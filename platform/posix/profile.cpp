@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/posix/file_io.h"
+#include "platform/posix/file_read_cache.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -148,7 +149,7 @@ void ReadIniSection(const std::wstring& file, const wchar_t* section,
   std::copy(int_defaults, int_defaults + int_count, ints);
   for (std::size_t i = 0; i < text_count; ++i) texts[i].clear();
   std::string content;
-  if (!ReadWholeFile(file, content)) return;
+  if (!ReadUnchangedOrWholeFile(file, content)) return;
   std::vector<Line> lines = SplitLines(content);
   std::string section_name = Narrow(section);
   auto value_of = [&](const wchar_t* key, std::string_view& value) {

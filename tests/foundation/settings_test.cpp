@@ -4,11 +4,15 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <thread>
 
 #include "foundation/apply_settings.h"
 #include "platform/profile.h"
 #include "tests/support/temp_dir.h"
+#ifndef _WIN32
+#include "platform/posix/file_read_cache.h"
+#endif
 
 namespace {
 
@@ -78,6 +82,54 @@ TEST(Profile, WriterKeepsEverythingElse) {
   EXPECT_EQ(after,
             "; agent settings\r\n[Other]\r\nx = 1\r\n\r\n[settings]\r\nport=9000\r\nk=2\r\n"
             "CanLaunch=1\r\n\r\n[Last]\r\ny=2\r\n[New]\r\nKey=v\r\n");
+#endif
+}
+
+// Every kind of change, each followed by a read that must see it. `pause`
+// comes before each change, so that with it each change gets a change time
+// of its own.
+void ExpectEveryChangeSeen(std::chrono::milliseconds pause) {
+  TempDir dir;
+  const std::filesystem::path path = dir / "agent.ini";
+  const std::wstring file = path.wstring();
+  auto port = [&] { return platform::ReadIniInt(file, L"Settings", L"Port", 999); };
+  WriteFile(path, "[Settings]\r\nPort=1000\r\n");
+  ASSERT_EQ(port(), 1000);
+  ASSERT_EQ(port(), 1000);
+  struct Change {
+    const char* what;
+    std::function<void()> make;
+    int expected;
+  } changes[] = {
+      {"same size, in place", [&] { WriteFile(path, "[Settings]\r\nPort=2000\r\n"); }, 2000},
+      {"longer, in place", [&] { WriteFile(path, "[Settings]\r\nPort=30000\r\n"); }, 30000},
+      {"replaced by a rename",
+       [&] {
+         WriteFile(dir / "new.ini", "[Settings]\r\nPort=4000\r\n");
+         std::filesystem::rename(dir / "new.ini", path);
+       },
+       4000},
+      {"removed", [&] { std::filesystem::remove(path); }, 999},
+      {"written again", [&] { WriteFile(path, "[Settings]\r\nPort=5000\r\n"); }, 5000},
+  };
+  for (const Change& change : changes) {
+    std::this_thread::sleep_for(pause);
+    change.make();
+    EXPECT_EQ(port(), change.expected) << change.what;
+    EXPECT_EQ(port(), change.expected) << change.what;
+  }
+}
+
+TEST(Profile, EveryChangeIsSeenByTheNextRead) {
+  // Each change right after the read before it.
+  ExpectEveryChangeSeen(std::chrono::milliseconds(0));
+#ifndef _WIN32
+  // Texts of files changed a moment ago are reused too: each change then
+  // shows by its stamp alone.
+  platform::FileReadCacheSettings saved = platform::TheFileReadCacheSettings();
+  platform::TheFileReadCacheSettings().settled_ms = 0;
+  ExpectEveryChangeSeen(std::chrono::milliseconds(50));
+  platform::TheFileReadCacheSettings() = saved;
 #endif
 }
 
