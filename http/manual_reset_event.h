@@ -4,44 +4,47 @@
 // Set stands for one queued connection, and waking every idle worker for it
 // only makes them fight over the queue. Any Wait while signalled passes.
 //
-// The state is an atomic flag and sleepers wait on a semaphore, so nothing
-// here takes a lock: under load the listener and the workers would otherwise
-// queue up on the event's mutex. A release meant for a waiter that saw the
-// flag on its own stays in the semaphore; whoever takes it later looks at
-// the flag and, finding it reset, sleeps again.
+// The sleeper woken is the one that went to sleep last. Under load a few
+// workers then take turns while the others stay asleep (and, being idle, end
+// after a while): the running ones find their stacks and data still in the
+// cache, where waking the longest-asleep worker would cycle through every
+// thread a burst ever started.
+//
+// The flag is an atomic, and Set takes the sleepers' lock only when someone
+// sleeps. Each sleeping thread waits on its own semaphore, kept for the life
+// of the thread.
 #include <atomic>
+#include <mutex>
 
-#include "platform/clock.h"
 #include "platform/wake_semaphore.h"
 
 class ManualResetEvent {
  public:
-  void Set() {
-    signalled_.store(true);
-    // A waiter counts itself before it looks at the flag, so either it sees
-    // the flag or this sees the waiter.
-    if (sleepers_.load() > 0) wake_.Release();
-  }
+  void Set();
   void Reset() { signalled_.store(false); }
   // False when the event stayed unsignalled for the whole wait.
-  bool WaitFor(int timeout_ms) {
-    if (signalled_.load()) return true;
-    ++sleepers_;
-    const std::uint32_t started = platform::TickCount();
-    bool signalled = false;
-    for (;;) {
-      signalled = signalled_.load();
-      if (signalled) break;
-      const int left = timeout_ms - static_cast<int>(platform::TickCount() - started);
-      if (left <= 0) break;
-      wake_.WaitFor(left);
-    }
-    --sleepers_;
-    return signalled;
-  }
+  bool WaitFor(int timeout_ms);
+  // How many waiters sleep now (for tests).
+  int Sleepers() const { return sleepers_.load(); }
 
  private:
-  platform::WakeSemaphore wake_;
+  struct Sleeper {
+    platform::WakeSemaphore wake;
+    Sleeper* below = nullptr;  // the next older sleeper, while listed
+    bool listed = false;       // on the stack, not yet woken
+  };
+
+  // The calling thread's own, used for whichever event it waits on.
+  static Sleeper& ThisThreadSleeper();
+  // Both with the lock held. Lists `me` on top of the sleepers, or takes it
+  // off again (for a waiter whose time ran out before a Set woke it).
+  void ListLocked(Sleeper& me);
+  void UnlistLocked(Sleeper& me);
+  // Sleeps until a Set wakes `me` or `timeout_ms` has passed.
+  void SleepOnce(Sleeper& me, int timeout_ms);
+
+  std::mutex lock_;
+  Sleeper* top_ = nullptr;  // the newest sleeper; guarded by lock_
   std::atomic<bool> signalled_{false};
-  std::atomic<int> sleepers_{0};
+  std::atomic<int> sleepers_{0};  // changed only with lock_ held
 };

@@ -1,0 +1,78 @@
+#include "http/manual_reset_event.h"
+
+#include <cstdint>
+
+#include "platform/clock.h"
+
+ManualResetEvent::Sleeper& ManualResetEvent::ThisThreadSleeper() {
+  thread_local Sleeper sleeper;
+  return sleeper;
+}
+
+void ManualResetEvent::Set() {
+  signalled_.store(true);
+  // A waiter counts itself before it looks at the flag, so either it sees
+  // the flag or this sees the waiter.
+  if (sleepers_.load() == 0) return;
+  std::lock_guard<std::mutex> hold(lock_);
+  Sleeper* woken = top_;
+  if (woken == nullptr) return;
+  top_ = woken->below;
+  woken->below = nullptr;
+  woken->listed = false;
+  --sleepers_;
+  // Released under the lock: a waiter that finds itself taken off the list
+  // can count on the release being there.
+  woken->wake.Release();
+}
+
+bool ManualResetEvent::WaitFor(int timeout_ms) {
+  if (signalled_.load()) return true;
+  Sleeper& me = ThisThreadSleeper();
+  const std::uint32_t started = platform::TickCount();
+  for (;;) {
+    const int left = timeout_ms - static_cast<int>(platform::TickCount() - started);
+    if (left <= 0) return signalled_.load();
+    SleepOnce(me, left);
+    // Woken, or out of time: either way the flag decides. A waiter woken
+    // for an entry that someone else took finds the flag reset and sleeps
+    // again.
+    if (signalled_.load()) return true;
+  }
+}
+
+void ManualResetEvent::SleepOnce(Sleeper& me, int timeout_ms) {
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    ListLocked(me);
+  }
+  if (!signalled_.load() && me.wake.WaitFor(timeout_ms)) return;
+  std::lock_guard<std::mutex> hold(lock_);
+  if (me.listed) {
+    UnlistLocked(me);
+  } else {
+    // A Set took this waiter off the list just now and released its
+    // semaphore: the release is taken here, so the next sleep does not end
+    // at once.
+    me.wake.WaitFor(0);
+  }
+}
+
+void ManualResetEvent::ListLocked(Sleeper& me) {
+  me.below = top_;
+  me.listed = true;
+  top_ = &me;
+  ++sleepers_;
+}
+
+void ManualResetEvent::UnlistLocked(Sleeper& me) {
+  for (Sleeper** link = &top_; *link != nullptr; link = &(*link)->below) {
+    if (*link == &me) {
+      *link = me.below;
+      break;
+    }
+  }
+  me.below = nullptr;
+  me.listed = false;
+  --sleepers_;
+}

@@ -1,0 +1,149 @@
+// The work event: a Set lets waiters through until Reset, wakes one sleeper
+// (the newest), and no Set is lost while sleepers come and go.
+#include "http/manual_reset_event.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr int kLongWaitMs = 60000;
+
+// Waits (bounded) until `event` has `count` sleepers.
+bool SleepersReach(const ManualResetEvent& event, int count) {
+  for (int i = 0; i < 6000 && event.Sleepers() != count; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return event.Sleepers() == count;
+}
+
+TEST(ManualResetEvent, PassesWhileSetAndTimesOutOnceReset) {
+  ManualResetEvent event;
+  EXPECT_FALSE(event.WaitFor(0));
+  EXPECT_FALSE(event.WaitFor(20));
+  event.Set();
+  EXPECT_TRUE(event.WaitFor(0));
+  EXPECT_TRUE(event.WaitFor(kLongWaitMs));
+  event.Reset();
+  EXPECT_FALSE(event.WaitFor(20));
+  EXPECT_EQ(event.Sleepers(), 0);
+}
+
+TEST(ManualResetEvent, ASetResetAtOnceLetsNoSleeperThrough) {
+  ManualResetEvent event;
+  std::atomic<int> passed{0};
+  auto waiter = [&] {
+    if (event.WaitFor(kLongWaitMs)) ++passed;
+  };
+  std::thread first(waiter);
+  ASSERT_TRUE(SleepersReach(event, 1));
+  std::thread second(waiter);
+  ASSERT_TRUE(SleepersReach(event, 2));
+
+  // As when a worker takes the only entry before the woken one looks: the
+  // woken sleeper finds the flag down and sleeps again.
+  event.Set();
+  event.Reset();
+  ASSERT_TRUE(SleepersReach(event, 2));
+  EXPECT_EQ(passed.load(), 0);
+
+  // Each Set wakes one sleeper; two wake both.
+  event.Set();
+  event.Set();
+  first.join();
+  second.join();
+  EXPECT_EQ(passed.load(), 2);
+  EXPECT_EQ(event.Sleepers(), 0);
+}
+
+TEST(ManualResetEvent, OneSetReleasesOneSleeperWhenTheFlagGoesDown) {
+  ManualResetEvent event;
+  std::atomic<int> passed_first{-1};
+  std::mutex order;
+  auto waiter = [&](int index) {
+    if (event.WaitFor(kLongWaitMs)) {
+      std::lock_guard<std::mutex> hold(order);
+      if (passed_first < 0) {
+        passed_first = index;
+        event.Reset();  // took the work: the others keep sleeping
+      }
+    }
+  };
+  std::thread older(waiter, 0);
+  ASSERT_TRUE(SleepersReach(event, 1));
+  std::thread newer(waiter, 1);
+  ASSERT_TRUE(SleepersReach(event, 2));
+  event.Set();
+  ASSERT_TRUE(SleepersReach(event, 1));
+  // The woken one may still be inside its check: wait until it has ended.
+  newer.join();
+  EXPECT_EQ(passed_first.load(), 1);
+  EXPECT_EQ(event.Sleepers(), 1);
+  event.Set();
+  older.join();
+}
+
+// Workers take tokens the way they take queued connections: under a mutex,
+// resetting the event when none is left. Returns how many were taken of
+// `count` Set one by one. `wait_ms(w)` is worker w's wait.
+template <typename WaitOf>
+int TokensTaken(int count, WaitOf wait_ms) {
+  ManualResetEvent event;
+  std::mutex queue_mutex;
+  int tokens = 0;
+  int taken = 0;
+  bool done = false;  // guarded by queue_mutex, like the tokens
+  std::vector<std::thread> workers;
+  for (int w = 0; w < 8; ++w) {
+    workers.emplace_back([&, w] {
+      for (;;) {
+        event.WaitFor(wait_ms(w));
+        std::lock_guard<std::mutex> hold(queue_mutex);
+        if (done) return;
+        if (tokens > 0) {
+          --tokens;
+          ++taken;
+        } else {
+          event.Reset();
+        }
+      }
+    });
+  }
+  for (int i = 0; i < count; ++i) {
+    {
+      std::lock_guard<std::mutex> hold(queue_mutex);
+      ++tokens;
+    }
+    event.Set();
+    if (i % 64 == 0) std::this_thread::yield();
+  }
+  for (int i = 0; i < 6000; ++i) {
+    {
+      std::lock_guard<std::mutex> hold(queue_mutex);
+      if (taken == count) break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  {
+    // No Reset after this, so the Sets let every worker through to see it.
+    std::lock_guard<std::mutex> hold(queue_mutex);
+    done = true;
+  }
+  for (std::size_t i = 0; i < workers.size(); ++i) event.Set();
+  for (std::thread& worker : workers) worker.join();
+  return taken;
+}
+
+TEST(ManualResetEvent, NoSetIsLostWhileSleepersComeAndGo) {
+  // Long waits: a lost wake-up would leave a token untaken for the whole
+  // minute. Short ones: waiters time out and unlist themselves all along.
+  EXPECT_EQ(TokensTaken(2000, [](int) { return kLongWaitMs; }), 2000);
+  EXPECT_EQ(TokensTaken(2000, [](int w) { return 1 + w % 3; }), 2000);
+}
+
+}  // namespace
