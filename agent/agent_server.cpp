@@ -33,9 +33,11 @@ bool IsOnOrOne(const std::string& value) {
 }
 
 // The first problem that stops the readings from being shown, or empty text.
-CWString ErrorText(const std::wstring& monitor_path, bool tested, const SensorSnapshot*& view) {
+// `monitor_found` is whether the monitor's program exists.
+CWString ErrorText(const std::wstring& monitor_path, bool monitor_found, bool tested,
+                   const SensorSnapshot*& view) {
   CWString error;
-  if (!platform::PathExists(monitor_path)) {
+  if (!monitor_found) {
     Format(error, L"ERROR: {0} not found.", monitor_path.c_str());
   } else if (!tested) {
     error = L"Indicate Kelvane has been tested on this server and then refresh the page";
@@ -142,16 +144,18 @@ bool KelvaneHTTPAgentHTTPServer::HandleRequest(Request& request, const std::wstr
     stored = ReadSettingsFrom(settings);
   }
   OutputFormat format = ChooseFormat(request.GetParam("format"));
-  // The existence test and the attach call run one request at a time; the
-  // readings are copied out under the lock, since the next attach call
-  // releases the view, and rendered from the copy without holding it.
+  // The attach call runs one request at a time; the readings are copied out
+  // under the lock, since the next attach call releases the view, and
+  // rendered from the copy without holding it. The existence test needs no
+  // lock, so it is made before: the lock is then held only for the attach.
+  const bool monitor_found = platform::PathExists(monitor_path);
   SensorSnapshot readings;
   const SensorSnapshot* view = nullptr;
   CWString error;
   {
     CAcquireCS hold(RenderLock());
     const SensorSnapshot* attached = nullptr;
-    error = ErrorText(monitor_path, tested, attached);
+    error = ErrorText(monitor_path, monitor_found, tested, attached);
     if (attached != nullptr) {
       std::memcpy(&readings, attached, sizeof readings);
       view = &readings;
