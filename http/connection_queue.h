@@ -24,6 +24,10 @@ struct ConnectionQueue {
   ManualResetEvent work_event;
   std::atomic<int> idle_workers{0};
   std::atomic<int> workers{0};  // workers running (idle ones beyond a few end)
+  // Workers that have sent their answer and will look at the queue before
+  // they next wait, less those already counted on for a queued connection.
+  // A connection queued while one is on its way needs no sleeper woken.
+  std::atomic<int> finishing{0};
 };
 
 ConnectionQueue& TheConnectionQueue();

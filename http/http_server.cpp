@@ -47,7 +47,29 @@ void SendResponse(Request& request) {
   }
 }
 
-void ServeConnection(const QueueEntry& entry) {
+// Takes one from the finishing count if there is one. False when none was
+// left: a queued connection was counted on a finishing worker meanwhile.
+bool TakeFinishing(ConnectionQueue& queue) {
+  int count = queue.finishing.load();
+  while (count > 0 && !queue.finishing.compare_exchange_weak(count, count - 1)) {
+  }
+  return count > 0;
+}
+
+// The graceful close, for a worker counted as finishing. Should the close
+// have to wait for the peer here, a connection counted on this worker goes
+// to a sleeper instead. True while the worker is still counted.
+bool CloseAsFinishing(ConnectionQueue& queue, platform::SocketHandle socket) {
+  DebugPrint(L"Closing socket %d", static_cast<int>(socket));
+  platform::ShutdownSocket(socket, platform::ShutdownHow::Send);
+  if (HandOverForDraining(socket)) return true;
+  if (!TakeFinishing(queue)) queue.work_event.Set();
+  DrainAndClose(socket, platform::TickCount());
+  return false;
+}
+
+// Serves one connection. True when the worker is still counted as finishing.
+bool ServeConnection(ConnectionQueue& queue, const QueueEntry& entry) {
   DebugPrint(L"HandleRequest for %d", static_cast<int>(entry.socket));
   std::uint32_t started = platform::TickCount();
   try {
@@ -57,9 +79,12 @@ void ServeConnection(const QueueEntry& entry) {
     // A failure while reading, handling or sending costs this connection only.
   }
   DebugPrint(L"Closing connection: %d", static_cast<int>(entry.socket));
-  HTTPServer::CloseConnection(entry.socket);
+  // From here on the worker looks at the queue within moments.
+  ++queue.finishing;
+  bool counted = CloseAsFinishing(queue, entry.socket);
   DebugPrint(L"Handled %d in %d ms", static_cast<int>(entry.socket),
              static_cast<int>(platform::TickCount() - started));
+  return counted;
 }
 
 // Ends an idle worker beyond the kept ones, so that a burst of connections
@@ -112,7 +137,9 @@ void WorkerThread() {
   }
   QueueEntry entry;
   while (TakeConnection(queue, entry)) {
-    ServeConnection(entry);
+    // Uncounted before the look: the look serves whatever was counted on
+    // this worker (or on another that has not looked yet).
+    if (ServeConnection(queue, entry)) TakeFinishing(queue);
     ++queue.idle_workers;
   }
 }
@@ -252,7 +279,13 @@ void HTTPServer::QueueConnection(platform::SocketHandle socket, const platform::
   // Signalled after the unlock, so the woken worker does not block at once on
   // the mutex still held here. A worker that takes this entry first and finds
   // the queue empty only makes the next waiter look once more.
-  queue.work_event.Set();
+  // A worker about to look at the queue takes this connection; only when
+  // none is on its way is a sleeper woken.
+  if (TakeFinishing(queue)) {
+    queue.work_event.SetQuietly();
+  } else {
+    queue.work_event.Set();
+  }
   DebugPrint(L"Set event for %d, startthread=%d", static_cast<int>(socket), start_thread ? 1 : 0);
   if (start_thread) StartWorker();
 }

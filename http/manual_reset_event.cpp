@@ -4,6 +4,14 @@
 
 #include "platform/clock.h"
 
+namespace {
+
+// Bounds the wait for a release that a Set has promised: it comes within
+// moments, this only keeps a lost one from stopping the waiter for good.
+constexpr int kReleaseOnItsWayMs = 1000;
+
+}  // namespace
+
 ManualResetEvent::Sleeper& ManualResetEvent::ThisThreadSleeper() {
   thread_local Sleeper sleeper;
   return sleeper;
@@ -14,15 +22,19 @@ void ManualResetEvent::Set() {
   // A waiter counts itself before it looks at the flag, so either it sees
   // the flag or this sees the waiter.
   if (sleepers_.load() == 0) return;
-  std::lock_guard<std::mutex> hold(lock_);
-  Sleeper* woken = top_;
-  if (woken == nullptr) return;
-  top_ = woken->below;
-  woken->below = nullptr;
-  woken->listed = false;
-  --sleepers_;
-  // Released under the lock: a waiter that finds itself taken off the list
-  // can count on the release being there.
+  Sleeper* woken = nullptr;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    woken = top_;
+    if (woken == nullptr) return;
+    top_ = woken->below;
+    woken->below = nullptr;
+    woken->listed = false;
+    --sleepers_;
+  }
+  // Released after the unlock, so that sleepers listing themselves do not
+  // wait behind the wake-up call. A waiter that finds itself taken off the
+  // list waits for this release.
   woken->wake.Release();
 }
 
@@ -43,19 +55,28 @@ bool ManualResetEvent::WaitFor(int timeout_ms) {
 
 void ManualResetEvent::SleepOnce(Sleeper& me, int timeout_ms) {
   {
+    // Listed before the flag is looked at, so either this sees the flag or
+    // a Set sees this waiter. Both under the lock: a waiter counted among
+    // the sleepers is one that found the flag down and will sleep.
     std::lock_guard<std::mutex> hold(lock_);
     ListLocked(me);
+    if (signalled_.load()) {
+      UnlistLocked(me);
+      return;
+    }
   }
-  if (!signalled_.load() && me.wake.WaitFor(timeout_ms)) return;
-  std::lock_guard<std::mutex> hold(lock_);
-  if (me.listed) {
-    UnlistLocked(me);
-  } else {
-    // A Set took this waiter off the list just now and released its
-    // semaphore: the release is taken here, so the next sleep does not end
-    // at once.
-    me.wake.WaitFor(0);
+  if (me.wake.WaitFor(timeout_ms)) return;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (me.listed) {
+      UnlistLocked(me);
+      return;
+    }
   }
+  // A Set took this waiter off the list just now and is about to release
+  // its semaphore: the release is taken here, so the next sleep does not
+  // end at once.
+  me.wake.WaitFor(kReleaseOnItsWayMs);
 }
 
 void ManualResetEvent::ListLocked(Sleeper& me) {

@@ -21,10 +21,14 @@
 class ManualResetEvent {
  public:
   void Set();
+  // Signals without waking anyone: for a caller that knows a waiter will
+  // look on its own.
+  void SetQuietly() { signalled_.store(true); }
   void Reset() { signalled_.store(false); }
   // False when the event stayed unsignalled for the whole wait.
   bool WaitFor(int timeout_ms);
-  // How many waiters sleep now (for tests).
+  // How many waiters sleep now, or are about to, having found the flag down
+  // (for tests).
   int Sleepers() const { return sleepers_.load(); }
 
  private:

@@ -248,6 +248,34 @@ TEST_F(HttpServerTest, ManyConcurrentClientsAreAllAnswered) {
   EXPECT_EQ(answered.load(), kClients);
 }
 
+TEST_F(HttpServerTest, BackToBackConnectionsAreTakenWithoutWaitingOutIdleWorkers) {
+  // Clients that reconnect at once keep connections arriving while workers
+  // finish the previous ones, which is when a connection is left to a
+  // finishing worker rather than a sleeper. Idle workers wait a minute here,
+  // so a connection that no one was told of would sit far beyond the bound
+  // below instead of being picked up by a worker's timed look.
+  ServerTimeouts().idle_worker_exit_ms = 60000;
+  SizedServer server;
+  RunningServer running(server);
+  constexpr int kClients = 4;
+  constexpr int kRequests = 300;
+  std::atomic<int> answered{0};
+  std::atomic<int> slow{0};
+  std::vector<std::thread> clients;
+  for (int i = 0; i < kClients; ++i) {
+    clients.emplace_back([&] {
+      for (int r = 0; r < kRequests; ++r) {
+        const auto started = std::chrono::steady_clock::now();
+        if (BodyOf(Exchange(running.port(), "GET /x HTTP/1.1\r\n\r\n")) == "bbbbb") ++answered;
+        if (std::chrono::steady_clock::now() - started > std::chrono::seconds(20)) ++slow;
+      }
+    });
+  }
+  for (auto& c : clients) c.join();
+  EXPECT_EQ(answered.load(), kClients * kRequests);
+  EXPECT_EQ(slow.load(), 0);
+}
+
 TEST_F(HttpServerTest, HostileClientsCostOnlyTheirConnection) {
   SizedServer server;
   RunningServer running(server);
