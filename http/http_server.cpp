@@ -56,13 +56,22 @@ bool TakeFinishing(ConnectionQueue& queue) {
   return count > 0;
 }
 
+// The start of the graceful close: our end of stream, then the socket goes
+// to the draining thread. The peer has our whole answer; what it still
+// sends is discarded there, and the socket closed once the peer closes too,
+// so the caller is free at once. False when the socket could not be handed
+// over and the caller must drain it itself.
+bool CloseWithoutWaiting(platform::SocketHandle socket) {
+  DebugPrint(L"Closing socket %d", static_cast<int>(socket));
+  platform::ShutdownSocket(socket, platform::ShutdownHow::Send);
+  return HandOverForDraining(socket);
+}
+
 // The graceful close, for a worker counted as finishing. Should the close
 // have to wait for the peer here, a connection counted on this worker goes
 // to a sleeper instead. True while the worker is still counted.
 bool CloseAsFinishing(ConnectionQueue& queue, platform::SocketHandle socket) {
-  DebugPrint(L"Closing socket %d", static_cast<int>(socket));
-  platform::ShutdownSocket(socket, platform::ShutdownHow::Send);
-  if (HandOverForDraining(socket)) return true;
+  if (CloseWithoutWaiting(socket)) return true;
   if (!TakeFinishing(queue)) queue.work_event.Set();
   DrainAndClose(socket, platform::TickCount());
   return false;
@@ -277,10 +286,10 @@ void HTTPServer::QueueConnection(platform::SocketHandle socket, const platform::
   bool start_thread = static_cast<int>(queue.entries.size()) > queue.idle_workers.load();
   queue.mutex.unlock();
   // Signalled after the unlock, so the woken worker does not block at once on
-  // the mutex still held here. A worker that takes this entry first and finds
-  // the queue empty only makes the next waiter look once more.
-  // A worker about to look at the queue takes this connection; only when
-  // none is on its way is a sleeper woken.
+  // the mutex still held here. A worker about to look at the queue takes
+  // this entry, so a sleeper is woken only when none is on its way. A worker
+  // that takes this entry first and finds the queue empty only makes the
+  // next waiter look once more.
   if (TakeFinishing(queue)) {
     queue.work_event.SetQuietly();
   } else {
@@ -298,10 +307,5 @@ void HTTPServer::Stop() {
 }
 
 void HTTPServer::CloseConnection(platform::SocketHandle socket) {
-  DebugPrint(L"Closing socket %d", static_cast<int>(socket));
-  platform::ShutdownSocket(socket, platform::ShutdownHow::Send);
-  // The peer has our whole answer and our end of stream; what it still sends
-  // is discarded, and the socket closed once the peer closes too. Done on
-  // the draining thread, so the worker is free at once.
-  if (!HandOverForDraining(socket)) DrainAndClose(socket, platform::TickCount());
+  if (!CloseWithoutWaiting(socket)) DrainAndClose(socket, platform::TickCount());
 }

@@ -22,6 +22,17 @@ bool SleepersReach(const ManualResetEvent& event, int count) {
   return event.Sleepers() == count;
 }
 
+// Starts `waiter(0)`, then once it sleeps `waiter(1)`, and waits until both
+// sleep: the second is the newer sleeper.
+template <typename Waiter>
+bool StartOlderThenNewer(const ManualResetEvent& event, Waiter waiter, std::thread& older,
+                         std::thread& newer) {
+  older = std::thread(waiter, 0);
+  if (!SleepersReach(event, 1)) return false;
+  newer = std::thread(waiter, 1);
+  return SleepersReach(event, 2);
+}
+
 TEST(ManualResetEvent, PassesWhileSetAndTimesOutOnceReset) {
   ManualResetEvent event;
   EXPECT_FALSE(event.WaitFor(0));
@@ -40,10 +51,9 @@ TEST(ManualResetEvent, ASetResetAtOnceWakesOnlyTheNewestSleeper) {
   auto waiter = [&](int index) {
     if (event.WaitFor(kLongWaitMs)) passed[index] = true;
   };
-  std::thread older(waiter, 0);
-  ASSERT_TRUE(SleepersReach(event, 1));
-  std::thread newer(waiter, 1);
-  ASSERT_TRUE(SleepersReach(event, 2));
+  std::thread older;
+  std::thread newer;
+  ASSERT_TRUE(StartOlderThenNewer(event, waiter, older, newer));
 
   // As when a worker takes the only entry before the woken one looks: the
   // woken sleeper either still sees the flag or finds it down and sleeps
@@ -78,10 +88,9 @@ TEST(ManualResetEvent, OneSetReleasesOneSleeperWhenTheFlagGoesDown) {
       }
     }
   };
-  std::thread older(waiter, 0);
-  ASSERT_TRUE(SleepersReach(event, 1));
-  std::thread newer(waiter, 1);
-  ASSERT_TRUE(SleepersReach(event, 2));
+  std::thread older;
+  std::thread newer;
+  ASSERT_TRUE(StartOlderThenNewer(event, waiter, older, newer));
   event.Set();
   // The older one found the flag down before the Set and sleeps on.
   newer.join();
