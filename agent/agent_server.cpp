@@ -14,6 +14,7 @@
 #include "http/debug_print.h"
 #include "http/request.h"
 #include "platform/paths.h"
+#include "platform/socket.h"
 #include "sensors/attach.h"
 
 namespace {
@@ -60,15 +61,27 @@ RequestOrigin OriginOf(const Request& request) {
           request.Header("Host")};
 }
 
+// The names by which this machine's own page is reached, beside the
+// literal addresses and "localhost".
+std::vector<std::string> OwnHostNames(const std::wstring& allowed_hosts) {
+  std::vector<std::string> names = ParseAllowedHosts(WideToAnsi(allowed_hosts));
+  names.push_back(platform::HostName());
+  return names;
+}
+
 // A settings action under SettingsFrom: false (and traced) when refused.
-bool SettingsActionPermitted(const Request& request, const std::wstring& settings_from) {
+bool SettingsActionPermitted(const Request& request, const StoredSettings& stored) {
+  const std::wstring& settings_from = stored.settings_from;
   if (settings_from.empty()) return true;
   const SettingsPolicy policy = ParseSettingsFrom(WideToAnsi(settings_from));
   for (const std::string& entry : policy.malformed) {
     DebugPrint(L"SettingsFrom: ignoring %ls (not an address or range)",
                AnsiToWide(entry).GetString());
   }
-  if (SettingsActionAllowed(policy, request.ClientAddress(), OriginOf(request))) return true;
+  if (SettingsActionAllowed(policy, request.ClientAddress(), OriginOf(request),
+                            OwnHostNames(stored.allowed_hosts))) {
+    return true;
+  }
   DebugPrint(L"Settings action refused for %ls",
              AnsiToWide(FormatIpAddress(Unmapped(request.ClientAddress()))).GetString());
   return false;
@@ -135,7 +148,7 @@ bool KelvaneHTTPAgentHTTPServer::HandleRequest(Request& request, const std::wstr
   bool tested = stored.can_launch;
   std::string port_text = request.GetParam("port");
   if (!port_text.empty()) {
-    if (!SettingsActionPermitted(request, stored.settings_from)) {
+    if (!SettingsActionPermitted(request, stored)) {
       request.SetErrorResponse(kStatusForbidden);
       return true;
     }
@@ -157,7 +170,7 @@ bool KelvaneHTTPAgentHTTPServer::HandleRequest(Request& request, const std::wstr
     const SensorSnapshot* attached = nullptr;
     error = ErrorText(monitor_path, monitor_found, tested, attached);
     if (attached != nullptr) {
-      std::memcpy(&readings, attached, sizeof readings);
+      CopySnapshot(*attached, readings);
       view = &readings;
     }
   }

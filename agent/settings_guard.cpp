@@ -90,8 +90,44 @@ bool SameOrigin(const RequestOrigin& request) {
   return !Trim(request.host).empty() && authority == Authority(request.host);
 }
 
+std::vector<std::string> ParseAllowedHosts(std::string_view text) {
+  std::vector<std::string> names;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find_first_of(", \t", start);
+    if (end == std::string_view::npos) end = text.size();
+    if (end > start) names.push_back(Lower(text.substr(start, end - start)));
+    start = end + 1;
+  }
+  return names;
+}
+
+bool HostNamesThisMachine(std::string_view host, const std::vector<std::string>& own_names) {
+  std::string name = Lower(Trim(host));
+  if (!name.empty() && name.front() == '[') {
+    const std::size_t close = name.find(']');
+    if (close == std::string::npos) return false;
+    const std::string_view rest = std::string_view(name).substr(close + 1);
+    if (!rest.empty() && rest.front() != ':') return false;
+    IpAddress address;
+    return ParseIpAddress(std::string_view(name).substr(1, close - 1), address) && address.v6;
+  }
+  name = name.substr(0, name.find(':'));
+  if (!name.empty() && name.back() == '.') name.pop_back();  // a fully qualified "name."
+  if (name.empty()) return false;
+  IpAddress address;
+  if (ParseIpAddress(name, address) && !address.v6) return true;
+  if (name == "localhost") return true;
+  for (const std::string& own : own_names) {
+    if (!own.empty() && Lower(own) == name) return true;
+  }
+  return false;
+}
+
 bool SettingsActionAllowed(const SettingsPolicy& policy, const IpAddress& client,
-                           const RequestOrigin& request) {
+                           const RequestOrigin& request,
+                           const std::vector<std::string>& own_names) {
   if (policy.everyone) return true;
-  return request.post && PolicyAllows(policy, client) && SameOrigin(request);
+  return request.post && PolicyAllows(policy, client) && SameOrigin(request) &&
+         HostNamesThisMachine(request.host, own_names);
 }

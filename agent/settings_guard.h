@@ -35,7 +35,19 @@ struct RequestOrigin {
 // with neither header (a command-line client) passes; "Origin: null" does not.
 bool SameOrigin(const RequestOrigin& request);
 
+// Whether a Host header (port, if any, ignored) names this machine: a literal
+// IPv4 address, a literal IPv6 address in brackets, "localhost", or one of
+// `own_names` (the machine's host name and the AllowedHosts entries), letter
+// case ignored. A name someone else chose, and re-pointed at this machine
+// (DNS rebinding), is none of these.
+bool HostNamesThisMachine(std::string_view host, const std::vector<std::string>& own_names);
+
+// "AllowedHosts": host names separated by commas or blanks.
+std::vector<std::string> ParseAllowedHosts(std::string_view text);
+
 // A settings action under a policy other than "any": by POST, from an
-// allowed client, and from the agent's own page.
+// allowed client, from the agent's own page, and to a Host that names this
+// machine.
 bool SettingsActionAllowed(const SettingsPolicy& policy, const IpAddress& client,
-                           const RequestOrigin& request);
+                           const RequestOrigin& request,
+                           const std::vector<std::string>& own_names = {});

@@ -2,9 +2,10 @@
 // ApplySettings: the only writer of the settings file. Writes "Port" and then
 // "CanLaunch" when either differs from what the file holds; when both writes
 // fail (a folder the account may not write), starts an elevated copy of the
-// agent with "-relaunch %s -setport %u" that stores them. The running server
-// keeps its port. Calls are serialised, so two at once leave one complete
-// result in the file.
+// agent with "-relaunch %s -setport %u" that stores them. While one such copy
+// runs (or its consent prompt is up), later calls start none and say so in
+// the trace. The running server keeps its port. Writes are serialised, so
+// two calls at once leave one complete result in the file.
 #include <cstdint>
 #include <string>
 

@@ -24,10 +24,11 @@ StoredSettings ReadSettingsFrom(const std::wstring& file) {
   const wchar_t* const keys[] = {L"Port", L"CanLaunch"};
   const std::int32_t defaults[] = {0, 0};
   std::int32_t values[2];
-  const wchar_t* const text_keys[] = {L"SettingsFrom", L"AllowOrigin"};
-  std::wstring texts[2];
-  platform::ReadIniSection(file, kSettingsSection, keys, defaults, values, 2, text_keys, texts, 2);
-  return {PortFromStored(values[0]), values[1] == 1, std::move(texts[0]), std::move(texts[1])};
+  const wchar_t* const text_keys[] = {L"SettingsFrom", L"AllowOrigin", L"AllowedHosts"};
+  std::wstring texts[3];
+  platform::ReadIniSection(file, kSettingsSection, keys, defaults, values, 2, text_keys, texts, 3);
+  return {PortFromStored(values[0]), values[1] == 1, std::move(texts[0]), std::move(texts[1]),
+          std::move(texts[2])};
 }
 
 std::wstring ReadBindFrom(const std::wstring& file) {

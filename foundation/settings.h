@@ -14,12 +14,14 @@ bool ReadCanLaunch();
 
 // What a request needs, with one read of the file: both settings, and the
 // optional access keys (empty when missing): "SettingsFrom" (who may change
-// the settings) and "AllowOrigin" (the Access-Control-Allow-Origin value).
+// the settings), "AllowOrigin" (the Access-Control-Allow-Origin value) and
+// "AllowedHosts" (more names by which the agent's own page is reached).
 struct StoredSettings {
   std::uint16_t port;
   bool can_launch;
   std::wstring settings_from;
   std::wstring allow_origin;
+  std::wstring allowed_hosts;
 };
 StoredSettings ReadSettingsFrom(const std::wstring& file);
 

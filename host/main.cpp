@@ -6,10 +6,15 @@
 
 int AgentMain(int show_command) {
   CKelvaneHTTPAgentModule& module = TheModule();
-  TheAgentServer();  // built before anything runs, destroyed at exit (stopping it)
+  TheAgentServer();  // built before anything runs
   std::uint32_t result = 0;
   if (module.HandleRegistrationSwitches(platform::CommandLine(), result)) {
     return static_cast<int>(result);
   }
-  return module.SelectRunMode(show_command);
+  const int exit_code = module.SelectRunMode(show_command);
+  // The stop step, with the listener waited for: the process then ends
+  // without destroying anything the workers still use.
+  TheAgentServer().Stop();
+  TheAgentServer().WaitForListener();
+  return exit_code;
 }

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <memory>
+#include <new>
 #include <system_error>
 #include <thread>
 
@@ -16,12 +17,6 @@
 namespace {
 
 constexpr int kListenBacklog = 0x7FFFFFFF;
-
-struct StartRecord {
-  std::wstring directory;
-  std::uint16_t port;
-  HTTPServer* server;
-};
 
 void SendResponse(Request& request) {
   const std::string& response = request.Response();
@@ -117,14 +112,11 @@ bool TakeConnection(ConnectionQueue& queue, QueueEntry& entry) {
     if (queue.entries.empty()) {
       queue.work_event.Reset();
     } else {
+      // Every queued entry is a connection: no sentinel value, since the OS
+      // may hand out any descriptor (0 too, with standard input closed).
       entry = queue.entries.front();
       queue.entries.pop_front();
-      if (entry.socket == 0) {
-        queue.work_event.Reset();
-        entry.socket = platform::kNoSocket;
-      } else {
-        --queue.idle_workers;
-      }
+      --queue.idle_workers;
     }
     queue.mutex.unlock();
     if (entry.socket != platform::kNoSocket) return true;
@@ -166,10 +158,6 @@ bool StartWorker() {
   }
 }
 
-void ListenerThread(std::unique_ptr<StartRecord> record) {
-  record->server->Listen(record->port, record->directory);
-}
-
 }  // namespace
 
 namespace {
@@ -197,24 +185,42 @@ ConnectionQueue& TheConnectionQueue() {
 
 HTTPServer::~HTTPServer() {
   Stop();
-  // The listener thread still reads this object until its loop has ended.
-  for (int i = 0; i < 200 && listening_; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  // The listener thread reads this object until it has ended.
+  WaitForListener();
+}
+
+void HTTPServer::WaitForListener() {
+  // Ends soon after the stop step: set-up returns on its own, and the
+  // accept loop sees the stop flag or its closed socket.
+  while (listener_threads_.load() > 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
 }
 
 bool HTTPServer::Start(std::uint16_t port, const std::wstring& directory) {
+  // Cleared here rather than by the listener, so that a Stop made before the
+  // listener thread runs is not undone by it.
+  stop_requested_ = false;
+  ++listener_threads_;
   try {
-    auto record = std::make_unique<StartRecord>(StartRecord{directory, port, this});
-    std::thread(ListenerThread, std::move(record)).detach();
+    // The thread's own copy of the directory is its start record.
+    std::thread([this, port, directory] {
+      ListenUntilStopped(port, directory);
+      --listener_threads_;  // the last touch of this object
+    }).detach();
   } catch (...) {
+    --listener_threads_;
   }
   return true;
 }
 
 bool HTTPServer::Listen(std::uint16_t port, const std::wstring& directory) {
+  stop_requested_ = false;
+  return ListenUntilStopped(port, directory);
+}
+
+bool HTTPServer::ListenUntilStopped(std::uint16_t port, const std::wstring& directory) {
   try {
-    stop_requested_ = false;
     directory_ = directory;
     if (!directory_.empty() && (directory_.back() == L'\\' || directory_.back() == L'/')) {
       directory_.pop_back();
@@ -249,6 +255,9 @@ bool HTTPServer::Listen(std::uint16_t port, const std::wstring& directory) {
     listening_ = true;
     AcceptLoop();
     listening_ = false;
+    // A stop that came before the socket was stored found nothing to close.
+    platform::SocketHandle left = socket_.exchange(platform::kNoSocket);
+    if (left != platform::kNoSocket) platform::StopListening(left);
     platform::SocketsCleanup();
     DebugPrint(L"Server Stopped");
     return true;
@@ -282,8 +291,17 @@ void HTTPServer::QueueConnection(platform::SocketHandle socket, const platform::
     CloseConnection(socket);
     return;
   }
-  queue.entries.push_back({socket, this, client});
-  bool start_thread = static_cast<int>(queue.entries.size()) > queue.idle_workers.load();
+  bool start_thread = false;
+  try {
+    queue.entries.push_back({socket, this, client});
+    start_thread = static_cast<int>(queue.entries.size()) > queue.idle_workers.load();
+  } catch (const std::bad_alloc&) {
+    // No room to queue it: this connection is closed, the server goes on.
+    queue.mutex.unlock();
+    DebugPrint(L"Out of memory queueing socket %d", static_cast<int>(socket));
+    CloseConnection(socket);
+    return;
+  }
   queue.mutex.unlock();
   // Signalled after the unlock, so the woken worker does not block at once on
   // the mutex still held here. A worker about to look at the queue takes

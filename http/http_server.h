@@ -11,7 +11,10 @@
 // The base class serves static files below the directory given to Start.
 //
 // Destroying the server is the stop step: the listening socket is closed and
-// Listen returns true after tracing "Server Stopped". Workers are not stopped.
+// Listen returns true after tracing "Server Stopped". A stop always takes
+// effect, even one that comes before the listener thread has started, and
+// destroying a started server waits for its listener thread. Workers are not
+// stopped.
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -51,8 +54,10 @@ class HTTPServer {
   // Sets up the socket and runs the accept loop on the calling thread. False
   // when set-up fails, true after an orderly stop.
   bool Listen(std::uint16_t port, const std::wstring& directory);
-  // The stop step (also run by the destructor).
+  // The stop step (also run by the destructor). Holds until the next Start.
   void Stop();
+  // Waits until no listener thread that Start began is left.
+  void WaitForListener();
 
   bool IsListening() const noexcept { return listening_; }
   std::uint16_t BoundPort() const noexcept { return bound_port_; }
@@ -65,6 +70,7 @@ class HTTPServer {
   static void CloseConnection(platform::SocketHandle socket);
 
  private:
+  bool ListenUntilStopped(std::uint16_t port, const std::wstring& directory);
   void AcceptLoop();
   void QueueConnection(platform::SocketHandle socket, const platform::IpAddress& client);
 
@@ -73,6 +79,7 @@ class HTTPServer {
   std::atomic<bool> stop_requested_{false};
   std::atomic<platform::SocketHandle> socket_{platform::kNoSocket};
   std::atomic<std::uint16_t> bound_port_{0};
+  std::atomic<int> listener_threads_{0};  // started by Start and not yet ended
   platform::IpAddress listen_address_;
   bool listen_address_set_ = false;
 };

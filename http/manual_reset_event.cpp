@@ -1,16 +1,21 @@
 #include "http/manual_reset_event.h"
 
+#include <chrono>
 #include <cstdint>
+#include <thread>
 
 #include "platform/clock.h"
 
 namespace {
 
-// Bounds the wait for a release that a Set has promised: it comes within
-// moments, this only keeps a lost one from stopping the waiter for good.
-constexpr int kReleaseOnItsWayMs = 1000;
+// Long enough to stand for "until it comes" in one semaphore wait.
+constexpr int kReleaseWaitStepMs = 60000;
+
+std::atomic<int> g_release_delay_ms{0};
 
 }  // namespace
+
+void ManualResetEvent::DelayReleasesForTest(int delay_ms) { g_release_delay_ms.store(delay_ms); }
 
 ManualResetEvent::Sleeper& ManualResetEvent::ThisThreadSleeper() {
   thread_local Sleeper sleeper;
@@ -35,6 +40,9 @@ void ManualResetEvent::Set() {
   // Released after the unlock, so that sleepers listing themselves do not
   // wait behind the wake-up call. A waiter that finds itself taken off the
   // list waits for this release.
+  if (const int delay = g_release_delay_ms.load(std::memory_order_relaxed); delay > 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+  }
   woken->wake.Release();
 }
 
@@ -74,9 +82,12 @@ void ManualResetEvent::SleepOnce(Sleeper& me, int timeout_ms) {
     }
   }
   // A Set took this waiter off the list just now and is about to release
-  // its semaphore: the release is taken here, so the next sleep does not
-  // end at once.
-  me.wake.WaitFor(kReleaseOnItsWayMs);
+  // its semaphore. The release is waited for however late it comes: taken
+  // later, it would end a later sleep while this waiter is listed again
+  // (listing it twice), and a thread that ended first would have freed the
+  // semaphore the Set is about to release.
+  while (!me.wake.WaitFor(kReleaseWaitStepMs)) {
+  }
 }
 
 void ManualResetEvent::ListLocked(Sleeper& me) {

@@ -30,6 +30,9 @@ class ManualResetEvent {
   // How many waiters sleep now, or are about to, having found the flag down
   // (for tests).
   int Sleepers() const { return sleepers_.load(); }
+  // Makes every Set wait this long between taking a sleeper off the list and
+  // releasing it (tests of a late release; 0 to end).
+  static void DelayReleasesForTest(int delay_ms);
 
  private:
   struct Sleeper {

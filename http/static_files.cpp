@@ -6,8 +6,29 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 
+namespace {
+
+bool IsPathBelowRoot(const std::wstring& path) {
+  if (path.empty()) return true;  // the root itself
+  if (path[0] != L'/') return false;
+  std::size_t start = 0;
+  while (start < path.size()) {
+    std::size_t end = path.find_first_of(L"/\\", start);
+    if (end == std::wstring::npos) end = path.size();
+    if (path.compare(start, end - start, L"..") == 0) return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool HTTPServer::HandleRequest(Request& request, const std::wstring& path_in) {
   std::wstring path = path_in.substr(0, path_in.find(L'?'));
+  // Only a path below the root is served: it starts with "/" (the text is
+  // appended to the directory) and has no ".." segment, whatever its
+  // separators.
+  if (!IsPathBelowRoot(path)) return false;
   std::wstring name = directory_;
   if (path.size() < 2) {
     std::wstring separator(1, platform::kDirSeparator);

@@ -11,7 +11,8 @@
 //   HwmonRoot     the folder holding hwmon0, hwmon1, ... (/sys/class/hwmon)
 //   StartDelayMs  wait this long before the first block appears (0)
 //   RunSeconds    stop after this many seconds (0: run until stopped)
-//   PublishOnce   1: publish one block and exit, leaving it in place (Linux)
+//   PublishOnce   1: publish one block and exit, leaving it in place (Linux;
+//                 the agent counts it as missing once no monitor holds it)
 //   StartLog      1: append a line to kelvane_starts.txt beside it at start
 // For simulated readings only:
 //   Version       the layout version published (1)

@@ -53,13 +53,12 @@ class Lifetime {
 class Block {
  public:
   bool Create() {
-    if (writer_.Create(kSnapshotName, kSnapshotSize)) return true;
-    std::fprintf(stderr, "kelvane: cannot create the shared-memory block\n");
+    std::string why;
+    if (writer_.CreateExclusive(kSnapshotName, kSnapshotSize, why)) return true;
+    Say("cannot create the shared-memory block: " + why);
     return false;
   }
-  void Publish(const SensorSnapshot& snapshot) {
-    std::memcpy(writer_.Data(), &snapshot, sizeof snapshot);
-  }
+  void Publish(const SensorSnapshot& snapshot) { writer_.Publish(&snapshot, sizeof snapshot); }
   void Leave() { writer_.Leave(); }
 
  private:

@@ -6,11 +6,15 @@
 namespace platform {
 
 // Starts `exe` with administrator rights and the parameter text `params`,
-// hidden, without waiting. Windows: ShellExecuteW(NULL, "runas", exe, params,
-// NULL, SW_HIDE), which asks the user for consent. Linux: `pkexec exe params…`
-// (the text split at blanks) when pkexec is on the PATH, else nothing, the
-// same as a refused consent. True when the start was handed over.
-bool StartElevated(const std::wstring& exe, const std::wstring& params);
+// hidden, without waiting for it. Windows: ShellExecuteExW with the verb
+// "runas" and SW_HIDE, which asks the user for consent (and returns once it
+// is answered). Linux: `pkexec exe params…` (the text split at blanks) when
+// pkexec is on the PATH, else nothing, the same as a refused consent.
+// True when the start was handed over; then `on_end` (if given) is called
+// once, on another thread, when the started program has ended (at once when
+// there is no program to watch). False, and `on_end` is never called,
+// otherwise.
+bool StartElevated(const std::wstring& exe, const std::wstring& params, void (*on_end)() = nullptr);
 
 using ProcessHandle = std::int64_t;
 inline constexpr ProcessHandle kNoProcess = 0;

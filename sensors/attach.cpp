@@ -1,5 +1,7 @@
 #include "sensors/attach.h"
 
+#include <cstring>
+
 #include "foundation/debug_channel.h"
 #include "foundation/format.h"
 #include "foundation/log.h"
@@ -43,6 +45,17 @@ void DumpBadSnapshot(const SensorSnapshot& s) {
 
 }  // namespace
 
+void CopySnapshot(const SensorSnapshot& view, SensorSnapshot& copy) {
+  constexpr int kTries = 8;
+  SensorSnapshot again;
+  std::memcpy(&copy, &view, sizeof copy);
+  for (int i = 0; i < kTries; ++i) {
+    std::memcpy(&again, &view, sizeof again);
+    if (std::memcmp(&again, &copy, sizeof copy) == 0) return;
+    std::memcpy(&copy, &again, sizeof copy);
+  }
+}
+
 SnapshotState& TheSnapshotState() {
   static SnapshotState state;
   return state;
@@ -58,10 +71,13 @@ void ReleaseSnapshot(SnapshotState& state) {
 const SensorSnapshot* AttachSensorSnapshot(const wchar_t* monitor_path, CWString& error_text) {
   SnapshotState& state = TheSnapshotState();
   ReleaseSnapshot(state);
-  state.mapping = platform::OpenSharedMemoryReadOnly(kSnapshotName);
+  std::wstring refusal;
+  state.mapping = platform::OpenSharedMemoryReadOnly(kSnapshotName, &refusal);
   // A successful open leaves no error of its own (a stale errno is not one).
   std::uint32_t open_error = state.mapping == platform::kNoMapping ? platform::LastError() : 0;
-  if (state.mapping == platform::kNoMapping) {
+  // A block that is there but refused is no reason to start the monitor:
+  // starting it cannot mend it.
+  if (state.mapping == platform::kNoMapping && refusal.empty()) {
     bool earlier_monitor_runs = false;
     if (state.monitor != platform::kNoProcess) {
       earlier_monitor_runs =
@@ -91,6 +107,11 @@ const SensorSnapshot* AttachSensorSnapshot(const wchar_t* monitor_path, CWString
       error_text = GetSystemErrorText(open_error);
     } else if (map_error != 0) {
       error_text = GetSystemErrorText(map_error);
+    }
+    if (!refusal.empty()) {
+      error_text += L" (";
+      error_text += refusal.c_str();
+      error_text += L")";
     }
   }
   return state.view;

@@ -16,6 +16,12 @@
 
 const SensorSnapshot* AttachSensorSnapshot(const wchar_t* monitor_path, CWString& error_text);
 
+// Copies the readings out of a view. A view of the outside monitor's live
+// block (Windows) may change under the copy: it is copied until two copies
+// in a row agree (a few tries at most), so a copy is rarely a mix of two
+// blocks. Linux views are already stable copies.
+void CopySnapshot(const SensorSnapshot& view, SensorSnapshot& copy);
+
 // Process-wide state shared with the monitor start-up.
 struct SnapshotState {
   const SensorSnapshot* view = nullptr;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <sstream>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -57,14 +58,22 @@ pid_t Spawn(const std::vector<std::string>& args, bool search_path) {
   return rc == 0 ? pid : 0;
 }
 
-// A detached thread reaps the program so that no zombie stays behind.
-bool SpawnDetached(const std::vector<std::string>& args) {
+// A detached thread reaps the program so that no zombie stays behind, and
+// then calls `on_end`.
+bool SpawnDetached(const std::vector<std::string>& args, void (*on_end)() = nullptr) {
   pid_t pid = Spawn(args, true);
   if (pid == 0) return false;
-  std::thread([pid] {
-    int status = 0;
-    waitpid(pid, &status, 0);
-  }).detach();
+  try {
+    std::thread([pid, on_end] {
+      int status = 0;
+      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+      if (on_end != nullptr) on_end();
+    }).detach();
+  } catch (const std::system_error&) {
+    // No thread to watch it: it is not waited for.
+    if (on_end != nullptr) on_end();
+  }
   return true;
 }
 
@@ -74,11 +83,11 @@ bool SpawnDetachedProgram(const std::string& program, const std::string& argumen
   return SpawnDetached({program, argument});
 }
 
-bool StartElevated(const std::wstring& exe, const std::wstring& params) {
+bool StartElevated(const std::wstring& exe, const std::wstring& params, void (*on_end)()) {
   std::vector<std::string> args{"pkexec", NarrowPath(exe)};
   std::istringstream words(NarrowPath(params));
   for (std::string word; words >> word;) args.push_back(word);
-  return SpawnDetached(args);
+  return SpawnDetached(args, on_end);
 }
 
 ProcessHandle StartHidden(const std::wstring& exe) {

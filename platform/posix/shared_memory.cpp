@@ -2,13 +2,15 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstring>
 #include <mutex>
 #include <new>
-#include <utility>
 #include <vector>
 
 #include "platform/posix/file_io.h"
@@ -16,11 +18,41 @@
 namespace platform {
 namespace {
 
+// Where glibc keeps the objects shm_open names.
+constexpr const char* kShmFolder = "/dev/shm";
+// After the data, at the next multiple of 8: this word, then the sequence
+// number (odd while a copy is under way).
+constexpr std::uint64_t kTrailerMagic = 0x314B4C5351564B00ull;  // "\0KVQSLK1"
+constexpr std::size_t kTrailerBytes = 16;
+// Bounds on the retries of a read that met a copy under way: a copy takes
+// well under a microsecond, so these are never reached by a healthy writer.
+constexpr int kSequencedReadTries = 10000;
+constexpr int kPlainReadTries = 16;
+
+std::size_t TrailerAt(std::size_t size) { return (size + 7) / 8 * 8; }
+
 std::string ObjectName(const std::wstring& name) {
   std::string object(1, '/');
   object += NarrowPath(name);
   return object;
 }
+
+std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+// Whether a writer other than this descriptor holds the object's lock.
+bool HeldByALiveWriter(int fd) {
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  if (fcntl(fd, F_OFD_GETLK, &lock) != 0) return false;
+  return lock.l_type != F_UNLCK;
+}
+
+struct OpenObject {
+  int fd;
+  std::string name;
+  off_t size;
+};
 
 // The descriptor of the last closed object stays open for the next open of
 // the same name: asking it whether its object still has a name (fstat) costs
@@ -29,9 +61,8 @@ std::string ObjectName(const std::wstring& name) {
 // still has its name is the current one.
 struct KeptDescriptors {
   std::mutex mutex;
-  std::vector<std::pair<int, std::string>> open;  // handed out, with their names
-  int kept = -1;
-  std::string kept_name;
+  std::vector<OpenObject> open;  // handed out
+  OpenObject kept{-1, {}, 0};
 };
 
 KeptDescriptors& Descriptors() {
@@ -40,32 +71,119 @@ KeptDescriptors& Descriptors() {
   return *descriptors;
 }
 
-bool StillNamed(int fd) {
-  struct stat status {};
-  return fstat(fd, &status) == 0 && status.st_nlink > 0;
+// The reason an opened object is not to be trusted, or empty text.
+std::string Untrusted(const struct stat& status, const std::string& object) {
+  const std::string path = kShmFolder + object;
+  if (!S_ISREG(status.st_mode)) {
+    errno = EINVAL;
+    return path + " is not a regular file";
+  }
+  if (status.st_uid != 0 && status.st_uid != geteuid()) {
+    errno = EPERM;
+    return path + " belongs to another user (uid " + std::to_string(status.st_uid) + ")";
+  }
+  if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    errno = EPERM;
+    return path + " may be written by other users";
+  }
+  return {};
 }
 
-// The kept descriptor when it is for `object` and still named, else -1.
-int TakeKept(KeptDescriptors& d, const std::string& object) {
-  int fd = d.kept;
-  if (fd < 0 || d.kept_name != object) return -1;
-  d.kept = -1;
-  if (StillNamed(fd)) return fd;
-  close(fd);
-  return -1;
+// Opens `object` without following a link or waiting on a FIFO, and checks
+// it; -1 with errno (and `refusal` for an object that is there) otherwise.
+int OpenTrusted(const std::string& object, int kept, std::string& refusal, off_t& size) {
+  int fd = kept;
+  struct stat status {};
+  if (fd >= 0 && (fstat(fd, &status) != 0 || status.st_nlink == 0)) {
+    close(fd);
+    fd = -1;
+  }
+  if (fd < 0) {
+    fd = shm_open(object.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0);
+    if (fd < 0) {
+      if (errno == ELOOP) refusal = kShmFolder + object + " is a symbolic link";
+      return -1;
+    }
+    if (fstat(fd, &status) != 0) status.st_mode = 0;
+  }
+  refusal = Untrusted(status, object);
+  const bool usable = refusal.empty() && HeldByALiveWriter(fd);
+  if (!usable) {
+    const int error = refusal.empty() ? ENOENT : errno;  // a dead writer's block is missing
+    close(fd);
+    errno = error;
+    return -1;
+  }
+  size = status.st_size;
+  return fd;
+}
+
+bool ReadAt(int fd, void* buffer, std::size_t length, std::size_t offset) {
+  std::size_t done = 0;
+  while (done < length) {
+    ssize_t n = pread(fd, static_cast<char*>(buffer) + done, length - done,
+                      static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EINVAL;  // the object is smaller than asked for
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// A copy taken between two equal, even sequence numbers: no copy by the
+// writer overlapped it. `sequenced` is false when the object has no trailer.
+bool ReadSequenced(int fd, char* view, std::size_t size, bool& sequenced) {
+  const std::size_t at = TrailerAt(size);
+  for (int attempt = 0; attempt < kSequencedReadTries; ++attempt) {
+    std::uint64_t before[2], after = 0;
+    if (!ReadAt(fd, before, sizeof before, at)) return false;
+    if (before[0] != kTrailerMagic) {
+      sequenced = false;
+      return true;
+    }
+    if ((before[1] & 1) == 0 && ReadAt(fd, view, size, 0) &&
+        ReadAt(fd, &after, sizeof after, at + 8) && after == before[1]) {
+      return true;
+    }
+    sched_yield();
+  }
+  errno = EBUSY;
+  return false;
+}
+
+// Without a sequence word: two copies in a row that agree.
+bool ReadAgreeing(int fd, char* view, std::size_t size) {
+  std::vector<char> again(size);
+  if (!ReadAt(fd, view, size, 0)) return false;
+  for (int attempt = 0; attempt < kPlainReadTries; ++attempt) {
+    if (!ReadAt(fd, again.data(), size, 0)) return false;
+    if (std::memcmp(view, again.data(), size) == 0) return true;
+    std::memcpy(view, again.data(), size);
+  }
+  errno = EBUSY;
+  return false;
 }
 
 }  // namespace
 
-MappingHandle OpenSharedMemoryReadOnly(const std::wstring& name) {
+MappingHandle OpenSharedMemoryReadOnly(const std::wstring& name, std::wstring* refusal) {
   const std::string object = ObjectName(name);
   KeptDescriptors& d = Descriptors();
   std::lock_guard<std::mutex> hold(d.mutex);
-  int fd = TakeKept(d, object);
-  if (fd < 0) fd = shm_open(object.c_str(), O_RDONLY | O_CLOEXEC, 0);
-  if (fd < 0) return kNoMapping;
+  int kept = -1;
+  if (d.kept.fd >= 0 && d.kept.name == object) std::swap(kept, d.kept.fd);
+  std::string why;
+  off_t size = 0;
+  int fd = OpenTrusted(object, kept, why, size);
+  if (fd < 0) {
+    if (refusal != nullptr) *refusal = Widen(why);
+    return kNoMapping;
+  }
   try {
-    d.open.emplace_back(fd, object);
+    d.open.push_back({fd, object, size});
   } catch (const std::bad_alloc&) {
     // Unrecorded, it is simply closed when done with instead of kept.
   }
@@ -74,7 +192,15 @@ MappingHandle OpenSharedMemoryReadOnly(const std::wstring& name) {
 }
 
 const void* MapReadOnlyView(MappingHandle mapping, std::size_t size) {
-  int fd = static_cast<int>(mapping - 1);
+  const int fd = static_cast<int>(mapping - 1);
+  off_t object_size = -1;
+  {
+    KeptDescriptors& d = Descriptors();
+    std::lock_guard<std::mutex> hold(d.mutex);
+    for (const OpenObject& o : d.open) {
+      if (o.fd == fd) object_size = o.size;
+    }
+  }
   // The view is a fresh copy of the object's bytes rather than a mapping:
   // unmapping in a process with many threads makes the kernel flush every
   // core's address translations, which cost more than the whole request.
@@ -83,16 +209,16 @@ const void* MapReadOnlyView(MappingHandle mapping, std::size_t size) {
     errno = ENOMEM;
     return nullptr;
   }
-  std::size_t done = 0;
-  while (done < size) {
-    ssize_t n = pread(fd, view + done, size - done, static_cast<off_t>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      delete[] view;
-      if (n == 0) errno = EINVAL;  // the object is smaller than the view
-      return nullptr;
-    }
-    done += static_cast<std::size_t>(n);
+  bool sequenced =
+      object_size < 0 || static_cast<std::size_t>(object_size) >= TrailerAt(size) + kTrailerBytes;
+  bool read = false;
+  if (sequenced) read = ReadSequenced(fd, view, size, sequenced);
+  if (!sequenced) read = ReadAgreeing(fd, view, size);
+  if (!read) {
+    const int error = errno;
+    delete[] view;
+    errno = error;
+    return nullptr;
   }
   return view;
 }
@@ -105,10 +231,9 @@ void CloseMapping(MappingHandle mapping) {
   KeptDescriptors& d = Descriptors();
   std::lock_guard<std::mutex> hold(d.mutex);
   for (auto it = d.open.begin(); it != d.open.end(); ++it) {
-    if (it->first != fd) continue;
-    if (d.kept >= 0) close(d.kept);
-    d.kept = fd;
-    d.kept_name.swap(it->second);
+    if (it->fd != fd) continue;
+    if (d.kept.fd >= 0) close(d.kept.fd);
+    d.kept = std::move(*it);
     d.open.erase(it);
     return;
   }
@@ -119,33 +244,104 @@ SharedMemoryWriter::~SharedMemoryWriter() { Remove(); }
 
 bool SharedMemoryWriter::Create(const std::wstring& name, std::size_t size) {
   Remove();
-  int fd = shm_open(ObjectName(name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  int fd = shm_open(ObjectName(name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
   if (fd < 0) return false;
-  if (ftruncate(fd, static_cast<off_t>(size)) != 0) {
+  return MapCreated(fd, name, size);
+}
+
+bool SharedMemoryWriter::CreateExclusive(const std::wstring& name, std::size_t size,
+                                         std::string& why) {
+  Remove();
+  const std::string object = ObjectName(name);
+  const std::string path = kShmFolder + object;
+  // Two rounds: a stale object of ours is removed once, then the name is
+  // taken anew (another writer taking it meanwhile is refused next round).
+  for (int round = 0; round < 2; ++round) {
+    int fd = shm_open(object.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd >= 0) {
+      if (MapCreated(fd, name, size)) return true;
+      why = path + ": " + std::strerror(errno);
+      shm_unlink(object.c_str());
+      return false;
+    }
+    if (errno != EEXIST) break;
+    struct stat status {};
+    if (lstat(path.c_str(), &status) != 0) continue;  // gone meanwhile
+    if (status.st_uid != geteuid()) {
+      why = path + " belongs to another user (uid " + std::to_string(status.st_uid) +
+            "); remove it, or run the monitor as that user";
+      return false;
+    }
+    if (S_ISREG(status.st_mode)) {
+      int existing = shm_open(object.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0);
+      const bool live = existing >= 0 && HeldByALiveWriter(existing);
+      if (existing >= 0) close(existing);
+      if (live) {
+        why = path + " is being published by another running monitor";
+        return false;
+      }
+    }
+    if (shm_unlink(object.c_str()) != 0 && errno != ENOENT) break;
+  }
+  why = path + ": " + std::strerror(errno);
+  return false;
+}
+
+bool SharedMemoryWriter::MapCreated(std::int64_t handle, const std::wstring& name,
+                                    std::size_t size) {
+  const int fd = static_cast<int>(handle);
+  const std::size_t total = TrailerAt(size) + kTrailerBytes;
+  void* data = MAP_FAILED;
+  if (ftruncate(fd, static_cast<off_t>(total)) == 0) {
+    data = mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  }
+  if (data == MAP_FAILED) {
+    const int error = errno;
     close(fd);
+    errno = error;
     return false;
   }
-  void* data = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  close(fd);
-  if (data == MAP_FAILED) return false;
+  // Held for the writer's lifetime: readers serve the block only while it is
+  // held. A second writer of the same object (a test's) simply does not get it.
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  fcntl(fd, F_OFD_SETLK, &lock);
+  auto* trailer = reinterpret_cast<std::uint64_t*>(static_cast<char*>(data) + TrailerAt(size));
+  trailer[0] = kTrailerMagic;
   name_ = name;
   size_ = size;
   data_ = data;
-  handle_ = 0;  // the mapping keeps the object; no descriptor is held
+  handle_ = fd + 1;  // 0 stays "none"
   return true;
 }
 
+void SharedMemoryWriter::Publish(const void* bytes, std::size_t size) {
+  if (data_ == nullptr) return;
+  if (size > size_) size = size_;
+  auto* word = reinterpret_cast<std::uint64_t*>(static_cast<char*>(data_) + TrailerAt(size_) + 8);
+  std::atomic_ref<std::uint64_t> sequence(*word);
+  const std::uint64_t start = sequence.load(std::memory_order_relaxed);
+  sequence.store(start | 1, std::memory_order_relaxed);  // odd: a copy is under way
+  std::atomic_thread_fence(std::memory_order_release);
+  std::memcpy(data_, bytes, size);
+  sequence.store((start | 1) + 1, std::memory_order_release);
+}
+
 void SharedMemoryWriter::Leave() {
-  if (data_ != nullptr) munmap(data_, size_);
+  if (data_ != nullptr) munmap(data_, TrailerAt(size_) + kTrailerBytes);
+  if (handle_ > 0) close(static_cast<int>(handle_ - 1));
   data_ = nullptr;
+  handle_ = 0;
   name_.clear();
 }
 
 void SharedMemoryWriter::Remove() {
   if (data_ == nullptr) return;
-  std::wstring name = name_;
+  // Unlinked before the lock goes with the descriptor: no reader meets the
+  // object unheld while it still has its name.
+  shm_unlink(ObjectName(name_).c_str());
   Leave();
-  shm_unlink(ObjectName(name).c_str());
 }
 
 }  // namespace platform

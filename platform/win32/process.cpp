@@ -4,12 +4,34 @@
 
 #include <shellapi.h>
 
+#include <system_error>
+#include <thread>
+
 namespace platform {
 
-bool StartElevated(const std::wstring& exe, const std::wstring& params) {
-  HINSTANCE result =
-      ShellExecuteW(nullptr, L"runas", exe.c_str(), params.c_str(), nullptr, SW_HIDE);
-  return reinterpret_cast<INT_PTR>(result) > 32;
+bool StartElevated(const std::wstring& exe, const std::wstring& params, void (*on_end)()) {
+  SHELLEXECUTEINFOW info{};
+  info.cbSize = sizeof info;
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
+  info.lpVerb = L"runas";
+  info.lpFile = exe.c_str();
+  info.lpParameters = params.c_str();
+  info.nShow = SW_HIDE;
+  if (!ShellExecuteExW(&info)) return false;
+  HANDLE process = info.hProcess;
+  try {
+    std::thread([process, on_end] {
+      if (process != nullptr) {
+        WaitForSingleObject(process, INFINITE);
+        CloseHandle(process);
+      }
+      if (on_end != nullptr) on_end();
+    }).detach();
+  } catch (const std::system_error&) {
+    if (process != nullptr) CloseHandle(process);
+    if (on_end != nullptr) on_end();
+  }
+  return true;
 }
 
 ProcessHandle StartHidden(const std::wstring& exe) {

@@ -2,9 +2,11 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 namespace platform {
 
-MappingHandle OpenSharedMemoryReadOnly(const std::wstring& name) {
+MappingHandle OpenSharedMemoryReadOnly(const std::wstring& name, std::wstring*) {
   HANDLE h = OpenFileMappingW(FILE_MAP_READ, FALSE, name.c_str());
   return reinterpret_cast<MappingHandle>(h);
 }
@@ -28,6 +30,19 @@ bool SharedMemoryWriter::Create(const std::wstring& name, std::size_t size) {
   HANDLE h = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                 static_cast<DWORD>(size), name.c_str());
   if (h == nullptr) return false;
+  return MapCreated(reinterpret_cast<std::int64_t>(h), name, size);
+}
+
+bool SharedMemoryWriter::CreateExclusive(const std::wstring& name, std::size_t size,
+                                         std::string& why) {
+  if (Create(name, size)) return true;
+  why = "cannot create the shared-memory block";
+  return false;
+}
+
+bool SharedMemoryWriter::MapCreated(std::int64_t handle, const std::wstring& name,
+                                    std::size_t size) {
+  HANDLE h = reinterpret_cast<HANDLE>(handle);
   void* data = MapViewOfFile(h, FILE_MAP_WRITE, 0, 0, size);
   if (data == nullptr) {
     CloseHandle(h);
@@ -36,8 +51,14 @@ bool SharedMemoryWriter::Create(const std::wstring& name, std::size_t size) {
   name_ = name;
   size_ = size;
   data_ = data;
-  handle_ = reinterpret_cast<std::int64_t>(h);
+  handle_ = handle;
   return true;
+}
+
+// The outside monitor's readers know no sequence word: a plain copy, as the
+// real monitor makes.
+void SharedMemoryWriter::Publish(const void* bytes, std::size_t size) {
+  if (data_ != nullptr) std::memcpy(data_, bytes, size < size_ ? size : size_);
 }
 
 void SharedMemoryWriter::Leave() { Remove(); }  // an object lives only with its handles

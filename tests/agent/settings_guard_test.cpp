@@ -94,6 +94,51 @@ TEST(SettingsFrom, ActionsNeedPostAnAllowedClientAndTheOwnPage) {
                                     {false, "http://x.example", "", "localhost:8167"}));
 }
 
+TEST(SettingsFrom, TheHostMustNameThisMachine) {
+  const std::vector<std::string> own = {"build-box", "dash.example"};
+  struct Case {
+    const char* host;
+    bool names_us;
+  };
+  const Case cases[] = {
+      {"127.0.0.1:18167", true},
+      {"10.1.2.3", true},
+      {"[::1]:8167", true},
+      {"[fe80::1]", true},
+      {"localhost:8167", true},
+      {"LOCALHOST", true},
+      {"localhost.:8167", true},
+      {"Build-Box:8167", true},
+      {"dash.example", true},
+      {"evil.example:18167", false},
+      {"", false},
+      {"[::1", false},
+      {"[::1]x", false},
+      {"[127.0.0.1]", false},
+      {"build-box.evil.example", false},
+      {"localhost.evil.example", false},
+      {"127.0.0.1.evil.example", false},
+      {":8167", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(HostNamesThisMachine(c.host, own), c.names_us) << c.host;
+  }
+  EXPECT_EQ(ParseAllowedHosts(" Dash.Example, other.lan  third"),
+            (std::vector<std::string>{"dash.example", "other.lan", "third"}));
+}
+
+TEST(SettingsFrom, ARebindingPageIsRefusedThoughItsOriginMatchesItsHost) {
+  const SettingsPolicy local = ParseSettingsFrom("local");
+  const IpAddress here = Address("127.0.0.1");
+  const RequestOrigin rebound{true, "http://evil.example:18167", "", "evil.example:18167"};
+  EXPECT_TRUE(SameOrigin(rebound));
+  EXPECT_FALSE(SettingsActionAllowed(local, here, rebound, {"build-box"}));
+  EXPECT_TRUE(SettingsActionAllowed(local, here, rebound, {"evil.example"}));  // AllowedHosts
+  EXPECT_TRUE(SettingsActionAllowed(
+      local, here, {true, "http://build-box:8167", "", "build-box:8167"}, {"build-box"}));
+  EXPECT_TRUE(SettingsActionAllowed(ParseSettingsFrom("any"), here, rebound, {}));
+}
+
 TEST(AllowOrigin, OneHeaderLineOrNone) {
   EXPECT_EQ(AllowOriginLines(L""), "");
   EXPECT_EQ(AllowOriginLines(L"*"), "Access-Control-Allow-Origin: *\r\n");

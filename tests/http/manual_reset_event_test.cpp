@@ -158,4 +158,28 @@ TEST(ManualResetEvent, NoSetIsLostWhileSleepersComeAndGo) {
   EXPECT_EQ(TokensTaken(2000, [](int w) { return 1 + w % 3; }), 2000);
 }
 
+TEST(ManualResetEvent, AReleaseLaterThanTheWaitIsTakenByThatWait) {
+  // The Set takes the sleeper off the list at once but releases it 2.5 s
+  // later, long after the sleeper's own 50 ms ran out. Taken by a later
+  // sleep instead, the release would end it while the waiter is listed,
+  // and the waiter would be listed twice.
+  ManualResetEvent::DelayReleasesForTest(2500);
+  ManualResetEvent event;
+  std::thread setter([&] {
+    if (SleepersReach(event, 1)) event.Set();
+  });
+  EXPECT_TRUE(event.WaitFor(50));
+  event.Reset();
+  EXPECT_FALSE(event.WaitFor(2000));
+  setter.join();
+  ManualResetEvent::DelayReleasesForTest(0);
+  EXPECT_EQ(event.Sleepers(), 0);
+  // The event still works: a new sleeper is woken by the next Set.
+  std::thread waiter([&] { EXPECT_TRUE(event.WaitFor(kLongWaitMs)); });
+  ASSERT_TRUE(SleepersReach(event, 1));
+  event.Set();
+  waiter.join();
+  EXPECT_EQ(event.Sleepers(), 0);
+}
+
 }  // namespace

@@ -10,6 +10,13 @@
 #include <thread>
 #include <vector>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
 #include "http/connection_queue.h"
 #include "http/debug_print.h"
 #include "http/http_server.h"
@@ -60,6 +67,11 @@ class TraceLog {
 class SizedServer : public HTTPServer {
  public:
   bool HandleRequest(Request& request, const std::wstring& path) override {
+    if (plain) return HTTPServer::HandleRequest(request, path);
+    if (path == L"/echo") {
+      request.SetResponseText(kStatusOk, request.GetParam("port").c_str(), L".txt");
+      return true;
+    }
     if (path == L"/static") return HTTPServer::HandleRequest(request, L"/data.txt");
     if (path.rfind(L"/files", 0) == 0) return HTTPServer::HandleRequest(request, path.substr(6));
     std::string body(body_size, 'b');
@@ -67,6 +79,7 @@ class SizedServer : public HTTPServer {
     return true;
   }
   std::size_t body_size = 5;
+  bool plain = false;  // only the base class's static files
 };
 
 // Runs Listen on its own thread and stops it at the end.
@@ -394,5 +407,120 @@ TEST_F(HttpServerTest, StaticFilesBelowTheDirectory) {
   std::filesystem::remove(dir / "index.htm");
   EXPECT_EQ(BodyOf(Exchange(running.port(), "GET /files HTTP/1.1\r\n\r\n")), "index html");
 }
+
+TEST_F(HttpServerTest, StaticFilesNeverOutsideTheDirectory) {
+  testing_support::TempDir dir;
+  std::filesystem::create_directories(dir / "www");
+  std::filesystem::create_directories(dir / "www-secret");
+  testing_support::WriteFile(dir / "www" / "page.txt", "page");
+  testing_support::WriteFile(dir / "www-secret" / "key.txt", "secret");
+  SizedServer server;
+  server.plain = true;
+  RunningServer running(server, (dir / "www").wstring());
+  EXPECT_EQ(BodyOf(Exchange(running.port(), "GET /page.txt HTTP/1.1\r\n\r\n")), "page");
+  for (const char* target :
+       {"-secret/key.txt", "/..%2fwww-secret/key.txt", "/../www-secret/key.txt",
+        "%2e%2e/www-secret/key.txt", "/..\\www-secret/key.txt"}) {
+    std::string answer =
+        Exchange(running.port(), std::string("GET ") + target + " HTTP/1.1\r\n\r\n");
+    EXPECT_TRUE(answer.rfind("HTTP/1.1 404 Not Found\r\n", 0) == 0 ||
+                answer.rfind("HTTP/1.1 400 Bad Request\r\n", 0) == 0)
+        << target << ": " << answer;
+    EXPECT_EQ(answer.find("secret"), std::string::npos) << target;
+  }
+}
+
+TEST_F(HttpServerTest, ABodyThatComesLaterIsWaitedFor) {
+  // Long read waits: a request ended at a short read (or waited out) shows.
+  ServerTimeouts().io_wait_ms = 60000;
+  SizedServer server;
+  RunningServer running(server);
+  platform::SocketHandle s = platform::ConnectLoopback(running.port());
+  ASSERT_NE(s, platform::kNoSocket);
+  const std::string head =
+      "POST /echo HTTP/1.1\r\nHost: x\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+      "content-length:  9\r\n\r\n";
+  platform::SendBytes(s, head.data(), static_cast<int>(head.size()));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  platform::SendBytes(s, "port=", 5);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  platform::SendBytes(s, "1234", 4);
+  std::string answer;
+  char buffer[1024];
+  while (platform::WaitReadable(s, 20000) == platform::WaitResult::Ready) {
+    int n = platform::Receive(s, buffer, sizeof buffer);
+    if (n <= 0) break;
+    answer.append(buffer, static_cast<std::size_t>(n));
+  }
+  platform::CloseSocket(s);
+  EXPECT_EQ(BodyOf(answer), "1234");
+
+  // A request of exactly one receive piece, head complete: answered at once,
+  // not after the read wait (the client gives up long before it).
+  std::string exact = "GET /echo?port=77&pad=";
+  exact += std::string(kReceiveChunk - exact.size() - 13, 'p') + " HTTP/1.1\r\n\r\n";
+  ASSERT_EQ(exact.size(), static_cast<std::size_t>(kReceiveChunk));
+  EXPECT_EQ(BodyOf(Exchange(running.port(), exact, 20000)), "77");
+}
+
+TEST_F(HttpServerTest, AStopAlwaysTakesEffectAndDestroyingWaitsForTheListener) {
+  const std::uint16_t port = FreePort();
+  SizedServer server;
+  for (int i = 0; i < 100; ++i) {
+    server.Start(port, L"");
+    server.Stop();
+    server.WaitForListener();
+    ASSERT_FALSE(server.IsListening()) << "round " << i;
+  }
+  platform::SocketHandle s = platform::ConnectLoopback(port);
+  EXPECT_EQ(s, platform::kNoSocket) << "a lost stop left the server listening";
+  if (s != platform::kNoSocket) platform::CloseSocket(s);
+  for (int i = 0; i < 100; ++i) {
+    SizedServer short_lived;
+    short_lived.Start(port, L"");
+  }
+}
+
+#ifndef _WIN32
+// Sends a request over a connected socket and reads the answer.
+std::string ExchangeOver(int s, std::uint16_t port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return "";
+  const std::string request = "GET / HTTP/1.1\r\n\r\n";
+  platform::SendBytes(s, request.data(), static_cast<int>(request.size()));
+  std::string answer;
+  char buffer[1024];
+  while (platform::WaitReadable(s, 20000) == platform::WaitResult::Ready) {
+    int n = platform::Receive(s, buffer, sizeof buffer);
+    if (n <= 0) break;
+    answer.append(buffer, static_cast<std::size_t>(n));
+  }
+  close(s);
+  return answer;
+}
+
+TEST_F(HttpServerTest, AConnectionOnDescriptorZeroIsServed) {
+  TraceLog trace;
+  SizedServer server;
+  RunningServer running(server);
+  // Linux picks an accepted connection's descriptor when accept begins. With
+  // standard input closed, the accept after the first connection's gets 0.
+  const int saved_stdin = dup(0);
+  const int first = socket(AF_INET, SOCK_STREAM, 0);
+  const int second = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_TRUE(first >= 0 && second >= 0);
+  close(0);
+  EXPECT_EQ(BodyOf(ExchangeOver(first, running.port())), "bbbbb");
+  EXPECT_EQ(BodyOf(ExchangeOver(second, running.port())), "bbbbb");
+  // The server closes its end once the client has: then 0 is free again.
+  EXPECT_TRUE(WaitUntil([] { return fcntl(0, F_GETFD) == -1; }));
+  dup2(saved_stdin, 0);
+  close(saved_stdin);
+  EXPECT_EQ(trace.Count(L"Accepted request on socket 0"), 1);
+}
+#endif
 
 }  // namespace
