@@ -69,7 +69,8 @@ void RenderXml(std::string& body, const SensorSnapshot* view, const CWString& er
       "node will always exist.  If there is an error, it will be in an &lt;error&gt; "
       "node.</comment>\r\n";
   if (!error.IsEmpty()) {
-    body += "<error>" + EscapeMarkup(WideToAnsi(error.View())) + "</error>\r\n";
+    // UTF-8, as the declaration says, whatever the ANSI code page.
+    body += "<error>" + EscapeMarkup(WideToUtf8(error.View())) + "</error>\r\n";
   } else {
     body += "<temperatures>";
     AppendValues(body, *view, Kind::Temperature, false, L"<temperature>{0:0.0f}</temperature>");
@@ -87,7 +88,8 @@ void RenderJson(std::string& body, const SensorSnapshot* view, const CWString& e
       "{\r\n \"comment\": \"This line will always exist.  If there is an error, it will be in a "
       "value named 'error'\", \r\n";
   if (!error.IsEmpty()) {
-    body += "\"error\" : \"" + EscapeJson(WideToAnsi(error.View())) + "\"";
+    // UTF-8, as JSON text must be (RFC 8259), whatever the ANSI code page.
+    body += "\"error\" : \"" + EscapeJson(WideToUtf8(error.View())) + "\"";
   } else {
     body += " \"temperatures\": [";
     AppendValues(body, *view, Kind::Temperature, true, L"{0:0.0f}", ",");

@@ -2,9 +2,10 @@
 // The renderings of a snapshot, or of an error text in its place: the HTML
 // page for people; plain text, XML, JSON and the Prometheus text exposition
 // format for monitoring tools.
-// Each appends 8-bit text to the body. Numbers always use '.' as the decimal
-// point. The error text is escaped for its format (JSON string escapes; XML
-// and HTML entities); a text without special characters comes out as is.
+// Each appends 8-bit text to the body: the simple text and the page in the
+// ANSI code page, the XML, JSON and Prometheus answers in UTF-8. Numbers always use '.' as the
+// decimal point. The error text is escaped for its format (JSON string escapes; XML and HTML
+// entities); a text without special characters comes out as is.
 #include <cstdint>
 #include <string>
 

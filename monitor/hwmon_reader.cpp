@@ -1,8 +1,9 @@
 #include "monitor/hwmon_reader.h"
 
+#include "monitor/attribute_reader.h"
+
 #include <algorithm>
 #include <charconv>
-#include <fstream>
 #include <limits>
 #include <map>
 #include <optional>
@@ -12,19 +13,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-// Attribute files are at most a page; a value is a few bytes.
-constexpr std::size_t kMaxAttributeBytes = 4096;
-
-std::optional<std::string> ReadAttribute(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string text(kMaxAttributeBytes, '\0');
-  in.read(text.data(), static_cast<std::streamsize>(text.size()));
-  if (in.bad()) return std::nullopt;
-  text.resize(static_cast<std::size_t>(in.gcount()));
-  return text;
-}
 
 std::string TrimLine(std::string text) {
   std::size_t end = text.find_last_not_of(" \t\r\n");
@@ -88,9 +76,9 @@ std::vector<InputFile> ListInputs(const fs::path& chip) {
   return inputs;  // ordered by kind, then channel
 }
 
-std::string ChipName(const fs::path& chip, int number) {
+std::string ChipName(const fs::path& chip, int number, const AttributeRead& read) {
   for (const fs::path& file : {chip / "name", chip / "device" / "name"}) {
-    if (auto text = ReadAttribute(file)) {
+    if (auto text = read(file)) {
       std::string name = TrimLine(*text);
       if (!name.empty()) return name;
     }
@@ -98,8 +86,8 @@ std::string ChipName(const fs::path& chip, int number) {
   return "hwmon" + std::to_string(number);
 }
 
-std::optional<std::int32_t> ReadValue(const InputFile& file) {
-  auto text = ReadAttribute(file.folder / (file.input + "_input"));
+std::optional<std::int32_t> ReadValue(const InputFile& file, const AttributeRead& read) {
+  auto text = read(file.folder / (file.input + "_input"));
   long long raw = 0;
   if (!text || !ParseSysfsInteger(*text, raw)) return std::nullopt;
   std::int32_t value = 0;
@@ -156,17 +144,17 @@ bool ThousandthsToHundredths(long long thousandths, std::int32_t& hundredths) {
   return true;
 }
 
-HwmonReadings ReadHwmon(const std::filesystem::path& root) {
+HwmonReadings ReadHwmon(const std::filesystem::path& root, const AttributeRead& read_given) {
+  const AttributeRead read = read_given ? read_given : AttributeRead(ReadAttributeFile);
   HwmonReadings readings;
   for (const auto& [number, chip] : ListChips(root)) {
     std::vector<InputFile> inputs = ListInputs(chip);
     if (inputs.empty()) continue;
-    const std::string name = ChipName(chip, number);
+    const std::string name = ChipName(chip, number, read);
     for (const InputFile& file : inputs) {
-      std::optional<std::int32_t> value = ReadValue(file);
+      std::optional<std::int32_t> value = ReadValue(file, read);
       if (!value) continue;
-      std::string label =
-          TrimLine(ReadAttribute(file.folder / (file.input + "_label")).value_or(""));
+      std::string label = TrimLine(read(file.folder / (file.input + "_label")).value_or(""));
       ListOf(readings, file.kind).push_back({file.kind, number, name, file.input, label, *value});
     }
   }

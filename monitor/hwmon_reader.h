@@ -9,6 +9,8 @@
 // root, chip or file, and a value that does not parse, are left out.
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,7 +34,12 @@ struct HwmonReadings {
   bool Empty() const { return temps.empty() && fans.empty() && volts.empty(); }
 };
 
-HwmonReadings ReadHwmon(const std::filesystem::path& root);
+// Reads one attribute file: its text, or nullopt when it cannot be read.
+using AttributeRead = std::function<std::optional<std::string>(const std::filesystem::path&)>;
+
+// Every attribute read goes through `read` (the monitor gives each read a
+// deadline); without one, files are read directly.
+HwmonReadings ReadHwmon(const std::filesystem::path& root, const AttributeRead& read = {});
 
 // A sysfs integer: optional "-", decimal digits, optional trailing white
 // space (the kernel ends each value with a line feed). False otherwise.

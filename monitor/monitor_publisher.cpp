@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "foundation/conversions.h"
+#include "monitor/attribute_reader.h"
 #include "monitor/hwmon_reader.h"
 #include "monitor/reading_thread.h"
 #include "monitor/snapshot_builder.h"
@@ -22,6 +23,8 @@ namespace {
 
 constexpr auto kRefresh = std::chrono::seconds(1);
 constexpr auto kStopCheck = std::chrono::milliseconds(100);
+// A sensor read that takes longer is left out of its round.
+constexpr auto kAttributeDeadline = std::chrono::milliseconds(250);
 
 // Standard error and the system log, one line each.
 void Say(const std::string& line) {
@@ -164,7 +167,15 @@ int RunMonitor(const MonitorOptions& options, const std::atomic<bool>& stop) {
     return RunSimulated(options, lifetime);
   }
   const std::string root = options.Text("hwmonroot", platform::kKernelSensorRoot);
-  auto reader = std::make_unique<ReadingThread>([root] { return ReadHwmon(root); }, kRefresh);
+  // Shared with the reading thread, which may outlive this call by a stuck round.
+  auto attributes = std::make_shared<AttributeReader>(kAttributeDeadline, ReadAttributeFile,
+                                                      [](const std::string& line) { Say(line); });
+  auto reader = std::make_unique<ReadingThread>(
+      [root, attributes] {
+        return ReadHwmon(root,
+                         [&](const std::filesystem::path& file) { return attributes->Read(file); });
+      },
+      kRefresh);
   std::optional<HwmonReadings> first = FirstRound(*reader, lifetime);
   if (!first) return 0;
   if (first->Empty() && source == ReadingSource::Auto) {

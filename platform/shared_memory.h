@@ -32,8 +32,10 @@ inline constexpr MappingHandle kNoMapping = 0;
 // Opens the object for reading; kNoMapping on failure (LastError set; a
 // missing object is error 2 on Windows, ENOENT on Linux). When an object is
 // there but is refused (Linux), `refusal` (if given) says why; it stays empty
-// for a missing one.
-MappingHandle OpenSharedMemoryReadOnly(const std::wstring& name, std::wstring* refusal = nullptr);
+// for a missing one. An object that no live writer holds and that is smaller
+// than `block_size` is refused too: it is no writer's block at all.
+MappingHandle OpenSharedMemoryReadOnly(const std::wstring& name, std::wstring* refusal = nullptr,
+                                       std::size_t block_size = 0);
 // Maps the first `size` bytes read-only; null on failure (LastError set).
 const void* MapReadOnlyView(MappingHandle mapping, std::size_t size);
 void UnmapView(const void* view, std::size_t size);

@@ -72,7 +72,7 @@ const SensorSnapshot* AttachSensorSnapshot(const wchar_t* monitor_path, CWString
   SnapshotState& state = TheSnapshotState();
   ReleaseSnapshot(state);
   std::wstring refusal;
-  state.mapping = platform::OpenSharedMemoryReadOnly(kSnapshotName, &refusal);
+  state.mapping = platform::OpenSharedMemoryReadOnly(kSnapshotName, &refusal, kSnapshotSize);
   // A successful open leaves no error of its own (a stale errno is not one).
   std::uint32_t open_error = state.mapping == platform::kNoMapping ? platform::LastError() : 0;
   // A block that is there but refused is no reason to start the monitor:

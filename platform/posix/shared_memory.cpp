@@ -24,9 +24,11 @@ constexpr const char* kShmFolder = "/dev/shm";
 // number (odd while a copy is under way).
 constexpr std::uint64_t kTrailerMagic = 0x314B4C5351564B00ull;  // "\0KVQSLK1"
 constexpr std::size_t kTrailerBytes = 16;
-// Bounds on the retries of a read that met a copy under way: a copy takes
-// well under a microsecond, so these are never reached by a healthy writer.
-constexpr int kSequencedReadTries = 10000;
+// Bounds on the retries of a read that met a copy under way. Our monitor
+// copies once a second and a copy takes well under a microsecond, so these
+// are reached only by a writer that copies without pause; the read then
+// fails (EBUSY) rather than give a mix.
+constexpr int kSequencedReadTries = 2000;
 constexpr int kPlainReadTries = 16;
 
 std::size_t TrailerAt(std::size_t size) { return (size + 7) / 8 * 8; }
@@ -91,7 +93,8 @@ std::string Untrusted(const struct stat& status, const std::string& object) {
 
 // Opens `object` without following a link or waiting on a FIFO, and checks
 // it; -1 with errno (and `refusal` for an object that is there) otherwise.
-int OpenTrusted(const std::string& object, int kept, std::string& refusal, off_t& size) {
+int OpenTrusted(const std::string& object, std::size_t block_size, int kept, std::string& refusal,
+                off_t& size) {
   int fd = kept;
   struct stat status {};
   if (fd >= 0 && (fstat(fd, &status) != 0 || status.st_nlink == 0)) {
@@ -108,6 +111,11 @@ int OpenTrusted(const std::string& object, int kept, std::string& refusal, off_t
   }
   refusal = Untrusted(status, object);
   const bool usable = refusal.empty() && HeldByALiveWriter(fd);
+  if (!usable && refusal.empty() && static_cast<std::size_t>(status.st_size) < block_size) {
+    errno = EINVAL;
+    refusal = kShmFolder + object + " is " + std::to_string(status.st_size) +
+              " bytes, too small for a block";
+  }
   if (!usable) {
     const int error = refusal.empty() ? ENOENT : errno;  // a dead writer's block is missing
     close(fd);
@@ -169,7 +177,8 @@ bool ReadAgreeing(int fd, char* view, std::size_t size) {
 
 }  // namespace
 
-MappingHandle OpenSharedMemoryReadOnly(const std::wstring& name, std::wstring* refusal) {
+MappingHandle OpenSharedMemoryReadOnly(const std::wstring& name, std::wstring* refusal,
+                                       std::size_t block_size) {
   const std::string object = ObjectName(name);
   KeptDescriptors& d = Descriptors();
   std::lock_guard<std::mutex> hold(d.mutex);
@@ -177,7 +186,7 @@ MappingHandle OpenSharedMemoryReadOnly(const std::wstring& name, std::wstring* r
   if (d.kept.fd >= 0 && d.kept.name == object) std::swap(kept, d.kept.fd);
   std::string why;
   off_t size = 0;
-  int fd = OpenTrusted(object, kept, why, size);
+  int fd = OpenTrusted(object, block_size, kept, why, size);
   if (fd < 0) {
     if (refusal != nullptr) *refusal = Widen(why);
     return kNoMapping;

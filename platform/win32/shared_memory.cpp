@@ -6,7 +6,7 @@
 
 namespace platform {
 
-MappingHandle OpenSharedMemoryReadOnly(const std::wstring& name, std::wstring*) {
+MappingHandle OpenSharedMemoryReadOnly(const std::wstring& name, std::wstring*, std::size_t) {
   HANDLE h = OpenFileMappingW(FILE_MAP_READ, FALSE, name.c_str());
   return reinterpret_cast<MappingHandle>(h);
 }

@@ -85,6 +85,25 @@ TEST(Renderers, ErrorTextsAreEscapedForTheirFormat) {
   EXPECT_GT(Rendered(RenderJson, nullptr, CWString(long_text)).size(), 13000u);
 }
 
+TEST(Renderers, XmlAndJsonAreUtf8WhateverTheCodePage) {
+  // A folder name with U+00DC, as a German Windows has them: one byte in its
+  // ANSI code page, two in UTF-8.
+  const CWString error(
+      L"ERROR: C:\\\x00DC"
+      L"berwachung\\kelvane.exe not found.");
+  const std::string utf8 =
+      "ERROR: C:\\\\\xC3\x9C"
+      "berwachung\\\\kelvane.exe not found.";
+  std::string xml, json;
+  RenderXml(xml, nullptr, error);
+  RenderJson(json, nullptr, error);
+  EXPECT_NE(xml.find("<error>ERROR: C:\\\xC3\x9C"
+                     "berwachung\\kelvane.exe not found.</error>"),
+            std::string::npos)
+      << xml;
+  EXPECT_NE(json.find(utf8), std::string::npos) << json;
+}
+
 TEST(Renderers, CountsSignsAndEmptyKinds) {
   SensorSnapshot s = Example();
   s.numFans = 40;
