@@ -445,15 +445,7 @@ TEST_F(HttpServerTest, ABodyThatComesLaterIsWaitedFor) {
   platform::SendBytes(s, "port=", 5);
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   platform::SendBytes(s, "1234", 4);
-  std::string answer;
-  char buffer[1024];
-  while (platform::WaitReadable(s, 20000) == platform::WaitResult::Ready) {
-    int n = platform::Receive(s, buffer, sizeof buffer);
-    if (n <= 0) break;
-    answer.append(buffer, static_cast<std::size_t>(n));
-  }
-  platform::CloseSocket(s);
-  EXPECT_EQ(BodyOf(answer), "1234");
+  EXPECT_EQ(BodyOf(testing_support::ReceiveUntilClosed(s)), "1234");
 
   // A request of exactly one receive piece, head complete: answered at once,
   // not after the read wait (the client gives up long before it).
@@ -491,15 +483,7 @@ std::string ExchangeOver(int s, std::uint16_t port) {
   if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return "";
   const std::string request = "GET / HTTP/1.1\r\n\r\n";
   platform::SendBytes(s, request.data(), static_cast<int>(request.size()));
-  std::string answer;
-  char buffer[1024];
-  while (platform::WaitReadable(s, 20000) == platform::WaitResult::Ready) {
-    int n = platform::Receive(s, buffer, sizeof buffer);
-    if (n <= 0) break;
-    answer.append(buffer, static_cast<std::size_t>(n));
-  }
-  close(s);
-  return answer;
+  return testing_support::ReceiveUntilClosed(s);
 }
 
 TEST_F(HttpServerTest, AConnectionOnDescriptorZeroIsServed) {

@@ -898,10 +898,10 @@ def windows_service_installs_starts_stops_and_goes():
         f.close()
 
 
-def main():
+def main(tests=None):
     only = os.environ.get("KV_PROCESS_ONLY")
     passed = failed = skipped = 0
-    for function in TESTS:
+    for function in TESTS if tests is None else tests:
         if only and only not in function.__name__:
             continue
         started = time.monotonic()

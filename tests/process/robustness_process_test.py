@@ -18,7 +18,6 @@ import sys
 import tempfile
 import threading
 import time
-import traceback
 import xml.etree.ElementTree as ElementTree
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -37,19 +36,6 @@ def test(function):
 def linux_only():
     if WINDOWS:
         raise kv.Skip("Linux only")
-
-
-def raw_http(port, target, timeout=30):
-    """GET over a fresh connection; returns the body as bytes."""
-    with socket.create_connection(("127.0.0.1", port), timeout=timeout) as s:
-        s.sendall(f"GET {target} HTTP/1.1\r\nHost: localhost\r\n\r\n".encode())
-        data = b""
-        while True:
-            chunk = s.recv(65536)
-            if not chunk:
-                break
-            data += chunk
-    return data.partition(b"\r\n\r\n")[2]
 
 
 def monitor_pids(folder):
@@ -248,10 +234,10 @@ def xml_and_json_are_utf8_under_a_german_windows():
         f.run("-tested")
         f.start("-d")
         kv.check(kv.wait_port(port, 60), "never listened")
-        xml_body = raw_http(port, "/?format=xml")
-        error = ElementTree.fromstring(xml_body).find("error").text
+        # A byte that is not UTF-8 reads back as U+FFFD, never as the letter.
+        error = ElementTree.fromstring(kv.http(port, "/?format=xml")[2].encode()).find("error").text
         kv.check("Überwachung" in error, error)
-        text = json.loads(raw_http(port, "/?format=json").decode("utf-8"))["error"]
+        text = json.loads(kv.http(port, "/?format=json")[2])["error"]
         kv.check("Überwachung" in text and text == error, text)
     finally:
         f.close()
@@ -299,27 +285,5 @@ def a_flood_of_settings_actions_starts_one_elevated_relaunch():
         f.close()
 
 
-def main():
-    only = os.environ.get("KV_PROCESS_ONLY")
-    passed = failed = skipped = 0
-    for function in TESTS:
-        if only and only not in function.__name__:
-            continue
-        started = time.monotonic()
-        try:
-            function()
-            passed += 1
-            print(f"[ OK ] {function.__name__} ({time.monotonic() - started:.1f} s)", flush=True)
-        except kv.Skip as reason:
-            skipped += 1
-            print(f"[SKIP] {function.__name__}: {reason}", flush=True)
-        except Exception:  # noqa: BLE001 - every failure is reported
-            failed += 1
-            print(f"[FAIL] {function.__name__}", flush=True)
-            traceback.print_exc()
-    print(f"{passed} passed, {failed} failed, {skipped} skipped")
-    return 1 if failed else 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(kv.main(TESTS))

@@ -17,6 +17,19 @@ inline std::uint16_t FreePort() {
   return port;
 }
 
+// Reads until the server closes (at most `wait_ms` per read), and closes.
+inline std::string ReceiveUntilClosed(platform::SocketHandle s, int wait_ms = 20000) {
+  std::string response;
+  char buffer[4096];
+  while (platform::WaitReadable(s, wait_ms) == platform::WaitResult::Ready) {
+    int n = platform::Receive(s, buffer, sizeof buffer);
+    if (n <= 0) break;
+    response.append(buffer, static_cast<std::size_t>(n));
+  }
+  platform::CloseSocket(s);
+  return response;
+}
+
 // Sends `request` and reads until the server closes (at most `wait_ms` per
 // read). Returns everything received.
 inline std::string Exchange(std::uint16_t port, const std::string& request, int wait_ms = 20000) {
@@ -29,15 +42,7 @@ inline std::string Exchange(std::uint16_t port, const std::string& request, int 
     if (n <= 0) break;
     sent += static_cast<std::size_t>(n);
   }
-  std::string response;
-  char buffer[4096];
-  while (platform::WaitReadable(s, wait_ms) == platform::WaitResult::Ready) {
-    int n = platform::Receive(s, buffer, sizeof buffer);
-    if (n <= 0) break;
-    response.append(buffer, static_cast<std::size_t>(n));
-  }
-  platform::CloseSocket(s);
-  return response;
+  return ReceiveUntilClosed(s, wait_ms);
 }
 
 inline std::string BodyOf(const std::string& response) {
