@@ -9,6 +9,7 @@
 #include "foundation/exe_files.h"
 #include "foundation/format.h"
 #include "foundation/locks.h"
+#include "foundation/log.h"
 #include "foundation/parse_int.h"
 #include "foundation/settings.h"
 #include "http/debug_print.h"
@@ -110,6 +111,11 @@ KelvaneHTTPAgentHTTPServer::KelvaneHTTPAgentHTTPServer() {
   SetExtraHeaderProvider(&AllowOriginOfServerAnswers);
 }
 
+bool PortTextInRange(const std::string& text) {
+  const std::int32_t value = ParseLeadingInt32(text);
+  return value >= 0 && value <= 65535;
+}
+
 std::uint16_t PortFromText(const std::string& text) {
   auto port = static_cast<std::uint16_t>(ParseLeadingInt32(text));
   return port == 0 ? kDefaultPort : port;
@@ -152,9 +158,15 @@ bool KelvaneHTTPAgentHTTPServer::HandleRequest(Request& request, const std::wstr
       request.SetErrorResponse(kStatusForbidden);
       return true;
     }
-    tested = IsOnOrOne(request.GetParam("canlaunch"));
-    ApplySettingsTo(settings, exe_path_, PortFromText(port_text), tested);
-    stored = ReadSettingsFrom(settings);
+    if (PortTextInRange(port_text)) {
+      tested = IsOnOrOne(request.GetParam("canlaunch"));
+      ApplySettingsTo(settings, exe_path_, PortFromText(port_text), tested);
+      stored = ReadSettingsFrom(settings);
+    } else {
+      // Never stored as another number (its low 16 bits): nothing changes.
+      ReportToEventLog(L"Port %s is not between 1 and 65535: settings not changed",
+                       port_text.c_str());
+    }
   }
   OutputFormat format = ChooseFormat(request.GetParam("format"));
   // The attach call runs one request at a time; the readings are copied out

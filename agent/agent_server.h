@@ -46,3 +46,7 @@ std::string AllowOriginLines(const std::wstring& value);
 // The new port of a settings action: the decimal value (clamped to 32 bits),
 // its low 16 bits, 0 made 8167.
 std::uint16_t PortFromText(const std::string& text);
+// Whether a settings action's port text is one to apply: its decimal value
+// (as PortFromText reads it) between 0 (the default) and 65535. Any other
+// would be stored as a different number, so the action changes nothing.
+bool PortTextInRange(const std::string& text);

@@ -71,7 +71,9 @@ void CKelvaneHTTPAgentModule::ServiceEntry() {
   win32_exit_code_ = 0;
   win32_exit_code_ = static_cast<std::uint32_t>(Run(0));
   current_state_.exchange(platform::kServiceStopped);
-  platform::ReportServiceStatus(platform::kServiceStopped, win32_exit_code_);
+  platform::ReportServiceStatus(
+      platform::kServiceStopped, win32_exit_code_,
+      win32_exit_code_ == static_cast<std::uint32_t>(kExitNotListening) ? kExitNotListening : 0);
   ReportToEventLog(L"Service stopped");
 }
 

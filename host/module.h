@@ -13,6 +13,10 @@
 
 inline constexpr const wchar_t* kAppId = L"{4788CB3F-3891-41EB-9B0B-429356E2765D}";
 inline constexpr std::uint32_t kResultFail = 0x80004005u;
+// Run's result when the server could not listen (port in use, address not
+// available, an invalid Bind): the process's exit status, and on Windows the
+// service-specific exit code reported to the service manager.
+inline constexpr int kExitNotListening = 3;
 
 // 0x8007 and the low 16 bits of a system error.
 constexpr std::uint32_t ResultFromError(std::uint32_t error) {

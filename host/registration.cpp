@@ -90,7 +90,11 @@ std::uint32_t CKelvaneHTTPAgentModule::RegisterAgent(bool as_service) {
                                                      L"LocalService", service_name_)) {
     return ResultFromError(rc);
   }
-  return InstallService() ? 0 : kResultFail;
+  if (InstallService()) return 0;
+  // Without the service, the value would send every later start down the
+  // service path (and refuse -setport) for a service that does not exist.
+  platform::RegistryDeleteValue(RegistryRoot::ClassesRoot, kAppIdKey, L"LocalService");
+  return kResultFail;
 }
 
 std::uint32_t CKelvaneHTTPAgentModule::UnregisterAgent() {

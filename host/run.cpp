@@ -7,6 +7,7 @@
 #include "foundation/conversions.h"
 #include "foundation/format.h"
 #include "foundation/ip_address.h"
+#include "foundation/log.h"
 #include "foundation/parse_int.h"
 #include "foundation/settings.h"
 #include "host/module.h"
@@ -15,6 +16,7 @@
 #include "platform/paths.h"
 #include "platform/run_loop.h"
 #include "platform/service.h"
+#include "platform/socket.h"
 
 namespace {
 
@@ -22,24 +24,69 @@ bool OpensBrowser(int show_command) {
   return show_command == 1 || show_command == 5 || show_command == 10;
 }
 
+// How long the listener's set-up may take: a bind and a listen, so this is
+// only a bound for a machine in trouble.
+constexpr int kListenSetupWaitMs = 30000;
+
+// Says why nothing listens: the event log, the trace and standard error.
+void SayNotListening(const std::wstring& why) {
+  ReportToEventLog(L"%ls: not listening", why.c_str());
+  DebugPrint(L"%ls: not listening", why.c_str());
+  std::fprintf(stderr, "KelvaneHTTPAgent: %s: not listening\n", WideToAnsi(why).c_str());
+  std::fflush(stderr);
+}
+
 // The optional "Bind" address. A value that is not an address must never
 // widen what the agent listens on: it is reported and nothing listens.
-bool ChooseListenAddress(HTTPServer& server, bool desktop) {
-  const std::wstring bind = ReadBind();
+bool ChooseListenAddress(HTTPServer& server, const std::wstring& bind) {
   if (bind.empty()) return true;
   IpAddress address;
   if (ParseIpAddress(WideToAnsi(bind), address)) {
     server.SetListenAddress(address);
     return true;
   }
-  ReportToEventLog(L"Bind=%ls is not an IP address: not listening", bind.c_str());
-  DebugPrint(L"Bind=%ls is not an IP address: not listening", bind.c_str());
-  if (desktop) {
-    std::fprintf(stderr, "KelvaneHTTPAgent: Bind=%s is not an IP address: not listening\n",
-                 WideToAnsi(bind).c_str());
-    std::fflush(stderr);
-  }
+  SayNotListening(L"Bind=" + bind + L" is not an IP address");
   return false;
+}
+
+// A person's words for a failed set-up of the listening socket.
+std::wstring ListenFailureText(std::uint16_t port, const std::wstring& bind, int error) {
+  wchar_t port_text[16];
+  swprintf(port_text, 16, L"%u", static_cast<unsigned>(port));
+  switch (platform::ClassifyListenError(error)) {
+    case platform::ListenFailure::PortInUse:
+      return std::wstring(L"port ") + port_text + L" is already in use";
+    case platform::ListenFailure::AddressNotAvailable:
+      return L"address " + bind + L" is not available on this machine";
+    case platform::ListenFailure::Other:
+      break;
+  }
+  std::wstring text = std::wstring(L"cannot listen on port ") + port_text;
+  if (error != 0) text += L": " + std::wstring(GetSystemErrorText(error).View());
+  return text;
+}
+
+// Starts the server and waits for its listening socket. False, said, when
+// nothing listens.
+bool StartListening(HTTPServer& server, std::uint16_t port) {
+  const std::wstring bind = ReadBind();
+  if (!ChooseListenAddress(server, bind)) return false;
+  server.Start(port, L"invalid_directory!");
+  if (server.WaitForSetup(kListenSetupWaitMs) != HTTPServer::SetupState::Failed) return true;
+  SayNotListening(ListenFailureText(port, bind, server.SetupError()));
+  return false;
+}
+
+// The port of -setport. A value beyond 1-65535 is refused whole, never
+// stored as another number: nothing is applied, as for 0.
+std::uint16_t SetPortValue(const std::wstring& text) {
+  const std::int32_t value = ParseLeadingInt32(std::wstring_view(text));
+  if (value >= 0 && value <= 65535) return static_cast<std::uint16_t>(value);
+  ReportToEventLog(L"Port %d is not between 1 and 65535: nothing changed", value);
+  std::fprintf(stderr, "KelvaneHTTPAgent: port %d is not between 1 and 65535: nothing changed\n",
+               static_cast<int>(value));
+  std::fflush(stderr);
+  return 0;
 }
 
 }  // namespace
@@ -74,8 +121,7 @@ int CKelvaneHTTPAgentModule::Run(int show_command) {
   }
   if (parser.HasValue(L"setport")) {
     ReportToEventLog(L"HasKey setport");
-    port = static_cast<std::uint16_t>(
-        ParseLeadingInt32(std::wstring_view(parser.GetValue(L"setport"))));
+    port = SetPortValue(parser.GetValue(L"setport"));
     if (port != 0) can_launch = ReadCanLaunch();
     exit_at_end = true;
     apply_settings = port != 0;
@@ -99,9 +145,7 @@ int CKelvaneHTTPAgentModule::Run(int show_command) {
     shutdown = true;
   }
   port = ReadPort();
-  if (!shutdown && ChooseListenAddress(TheAgentServer(), !service_flag_)) {
-    TheAgentServer().Start(port, L"invalid_directory!");
-  }
+  if (!shutdown && !StartListening(TheAgentServer(), port)) return kExitNotListening;
   if (OpensBrowser(show_command)) {
     ReportToEventLog(L"Open browser");
     CWString address;

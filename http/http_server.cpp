@@ -201,6 +201,7 @@ bool HTTPServer::Start(std::uint16_t port, const std::wstring& directory) {
   // Cleared here rather than by the listener, so that a Stop made before the
   // listener thread runs is not undone by it.
   stop_requested_ = false;
+  setup_state_ = SetupState::Pending;
   ++listener_threads_;
   try {
     // The thread's own copy of the directory is its start record.
@@ -210,6 +211,7 @@ bool HTTPServer::Start(std::uint16_t port, const std::wstring& directory) {
     }).detach();
   } catch (...) {
     --listener_threads_;
+    SetupFailed(0);
   }
   return true;
 }
@@ -225,13 +227,13 @@ bool HTTPServer::ListenUntilStopped(std::uint16_t port, const std::wstring& dire
     if (!directory_.empty() && (directory_.back() == L'\\' || directory_.back() == L'/')) {
       directory_.pop_back();
     }
-    if (!platform::SocketsStartup()) return false;
+    if (!platform::SocketsStartup()) return SetupFailed(platform::SocketError());
     const bool v6 = listen_address_set_ && listen_address_.v6;
     platform::SocketHandle s = platform::CreateTcpSocket(v6);
     if (s == platform::kNoSocket) {
-      DebugPrint(L"Winsock Error: %ls, err=%d", L"Could not create listen socket",
-                 platform::SocketError());
-      return false;
+      const int error = platform::SocketError();
+      DebugPrint(L"Winsock Error: %ls, err=%d", L"Could not create listen socket", error);
+      return SetupFailed(error);
     }
     if (port == 0) port = platform::ServicePort("http");
     if (port == 0) port = 80;
@@ -243,12 +245,14 @@ bool HTTPServer::ListenUntilStopped(std::uint16_t port, const std::wstring& dire
       failed = L"listen() error";
     }
     if (failed != nullptr) {
-      DebugPrint(L"Winsock Error: %ls, err=%d", failed, platform::SocketError());
+      const int error = platform::SocketError();
+      DebugPrint(L"Winsock Error: %ls, err=%d", failed, error);
       platform::CloseSocket(s);
-      return false;
+      return SetupFailed(error);
     }
     socket_ = s;
     bound_port_ = platform::LocalPort(s);
+    setup_state_ = SetupState::Listening;
     DebugPrint(L"HTTP Server Started: %ls [%ls] on port %d",
                AnsiToWide(platform::HostName()).GetString(),
                AnsiToWide(platform::HostAddress()).GetString(), static_cast<int>(port));
@@ -263,8 +267,24 @@ bool HTTPServer::ListenUntilStopped(std::uint16_t port, const std::wstring& dire
     return true;
   } catch (...) {
     listening_ = false;
+    if (setup_state_ == SetupState::Pending) SetupFailed(0);
     return false;
   }
+}
+
+bool HTTPServer::SetupFailed(int error) {
+  setup_error_ = error;
+  setup_state_ = SetupState::Failed;
+  return false;
+}
+
+HTTPServer::SetupState HTTPServer::WaitForSetup(int timeout_ms) const {
+  const std::uint32_t started = platform::TickCount();
+  while (setup_state_ == SetupState::Pending &&
+         static_cast<int>(platform::TickCount() - started) < timeout_ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return setup_state_;
 }
 
 void HTTPServer::AcceptLoop() {

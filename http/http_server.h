@@ -49,8 +49,15 @@ class HTTPServer {
   }
 
   // Starts the listener thread and returns true at once; set-up failures show
-  // only in the trace.
+  // in the trace, and to a caller that asks WaitForSetup.
   bool Start(std::uint16_t port, const std::wstring& directory);
+  // The listening socket's set-up after Start: Pending until the listener
+  // has bound and listened (Listening) or given up (Failed, with the socket
+  // error in SetupError; 0 when none applies).
+  enum class SetupState { Pending, Listening, Failed };
+  // Waits up to `timeout_ms` for the set-up to end; the state then.
+  SetupState WaitForSetup(int timeout_ms) const;
+  int SetupError() const noexcept { return setup_error_; }
   // Sets up the socket and runs the accept loop on the calling thread. False
   // when set-up fails, true after an orderly stop.
   bool Listen(std::uint16_t port, const std::wstring& directory);
@@ -71,6 +78,7 @@ class HTTPServer {
 
  private:
   bool ListenUntilStopped(std::uint16_t port, const std::wstring& directory);
+  bool SetupFailed(int error);  // records the failure; false
   void AcceptLoop();
   void QueueConnection(platform::SocketHandle socket, const platform::IpAddress& client);
 
@@ -80,6 +88,8 @@ class HTTPServer {
   std::atomic<platform::SocketHandle> socket_{platform::kNoSocket};
   std::atomic<std::uint16_t> bound_port_{0};
   std::atomic<int> listener_threads_{0};  // started by Start and not yet ended
+  std::atomic<SetupState> setup_state_{SetupState::Pending};
+  std::atomic<int> setup_error_{0};
   platform::IpAddress listen_address_;
   bool listen_address_set_ = false;
 };

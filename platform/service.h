@@ -32,8 +32,11 @@ using ControlHandlerFunction = void (*)(std::uint32_t control);
 // was not started by the service manager).
 std::uint32_t RunServiceDispatcher(const std::wstring& name, ServiceMainFunction service_main);
 bool RegisterControlHandler(const std::wstring& name, ControlHandlerFunction handler);
-// Reports an own-process service that accepts stop.
-void ReportServiceStatus(std::uint32_t state, std::uint32_t exit_code);
+// Reports an own-process service that accepts stop. A non-zero
+// `service_specific` code is reported as ERROR_SERVICE_SPECIFIC_ERROR with
+// that code (Windows); systemd learns of a failure from the exit status.
+void ReportServiceStatus(std::uint32_t state, std::uint32_t exit_code,
+                         std::uint32_t service_specific = 0);
 
 enum class ServiceResult { Ok, ManagerUnavailable, CreateFailed, OpenFailed, DeleteFailed };
 

@@ -54,6 +54,11 @@ int SocketError();
 // EMFILE, ENFILE, ENOBUFS, ENOMEM and their Winsock twins: the system is out
 // of descriptors or buffers, and retrying at once would only spin.
 bool IsResourceShortage(int error);
+// What a failed bind or listen means to a person: the port taken by another
+// program (EADDRINUSE, WSAEADDRINUSE), an address this machine does not have
+// (EADDRNOTAVAIL, WSAEADDRNOTAVAIL), or something else.
+enum class ListenFailure { PortInUse, AddressNotAvailable, Other };
+ListenFailure ClassifyListenError(int error);
 
 WaitResult WaitReadable(SocketHandle s, int timeout_ms);
 WaitResult WaitWritable(SocketHandle s, int timeout_ms);

@@ -2,10 +2,14 @@
 # Builds the two packages into dist/, from the version in CMakeLists.txt:
 #   kelvanehttpagent_<version>_amd64.deb    (dpkg-deb; checked with lintian)
 #   KelvaneHTTPAgent-<version>-setup.exe    (NSIS, makensis)
+# `package.sh --deb` builds the Debian package alone (no Windows toolchain).
 # Installs what it needs with apt-get first (as root, or through sudo).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-packages=(cmake g++ make dpkg-dev lintian nsis g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64)
+deb_only=false
+[ "${1:-}" = --deb ] && deb_only=true
+packages=(cmake g++ make dpkg-dev lintian)
+$deb_only || packages+=(nsis g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -22,8 +26,10 @@ version=$(sed -n 's/^project(KelvaneHTTPAgent VERSION \([0-9.]*\).*/\1/p' CMakeL
 jobs=$(nproc)
 cmake --preset run >/dev/null
 cmake --build --preset run -j "$jobs" --target KelvaneHTTPAgent kelvane
-cmake --preset windows-release >/dev/null
-cmake --build --preset windows-release -j "$jobs" --target KelvaneHTTPAgent
+if ! $deb_only; then
+  cmake --preset windows-release >/dev/null
+  cmake --build --preset windows-release -j "$jobs" --target KelvaneHTTPAgent
+fi
 mkdir -p dist
 work=$(mktemp -d /tmp/kvpackage.XXXXXX)
 trap 'rm -rf "$work"' EXIT
@@ -70,6 +76,8 @@ deb=dist/kelvanehttpagent_${version}_amd64.deb
 dpkg-deb --root-owner-group --build "$root" "$deb" >/dev/null
 echo "built $deb"
 lintian --fail-on error "$deb" || { echo "package.sh: lintian reports errors" >&2; exit 1; }
+
+$deb_only && exit 0
 
 # The Windows installer.
 setup=dist/KelvaneHTTPAgent-$version-setup.exe

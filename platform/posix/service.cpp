@@ -86,6 +86,74 @@ const char* StateName(std::uint32_t state) {
   return "SERVICE_UNKNOWN";
 }
 
+// The folder of the quoted executable path: the agent writes its settings
+// file and log there, and the monitor beside it its configuration.
+std::string ExecutableFolder(const std::string& command) {
+  std::string path = command;
+  if (path.size() >= 2 && path.front() == '"' && path.back() == '"') {
+    path = path.substr(1, path.size() - 2);
+  }
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos || slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The sandbox: only what the agent and the monitor it starts need. They serve
+// over IPv4 and IPv6, talk to the notify and log sockets, write beside the
+// executable (ReadWritePaths, added per unit), read the kernel's sensors in
+// /sys, and share the block in /dev/shm; nothing else is writable, and no
+// capability, new privilege or namespace is to be had.
+constexpr const char* kSandbox =
+    "ProtectSystem=strict\n"
+    "ProtectHome=yes\n"
+    "PrivateTmp=yes\n"
+    "PrivateDevices=yes\n"
+    "PrivateMounts=yes\n"
+    "ProtectHostname=yes\n"
+    "ProtectClock=yes\n"
+    "ProtectKernelTunables=yes\n"
+    "ProtectKernelModules=yes\n"
+    "ProtectKernelLogs=yes\n"
+    "ProtectControlGroups=yes\n"
+    "ProtectProc=invisible\n"
+    "ProcSubset=pid\n"
+    "NoNewPrivileges=yes\n"
+    "CapabilityBoundingSet=\n"
+    "AmbientCapabilities=\n"
+    "RestrictAddressFamilies=AF_INET AF_INET6 AF_UNIX\n"
+    "RestrictNamespaces=yes\n"
+    "RestrictRealtime=yes\n"
+    "RestrictSUIDSGID=yes\n"
+    "LockPersonality=yes\n"
+    "MemoryDenyWriteExecute=yes\n"
+    "RemoveIPC=yes\n"
+    "KeyringMode=private\n"
+    "DevicePolicy=closed\n"
+    "UMask=0077\n"
+    "SystemCallArchitectures=native\n"
+    "SystemCallFilter=@system-service\n"
+    "SystemCallFilter=~@privileged @resources\n"
+    "PrivateUsers=yes\n"
+    // Given here, so the agent's own raise of its descriptor limit (which the
+    // filter above refuses) is not needed.
+    "LimitNOFILE=524288\n"
+    "SystemCallErrorNumber=EPERM\n";
+
+// The unit: started once the network is up (so that a Bind to one address
+// works at boot), restarted when it fails, and sandboxed. Stopping it ends
+// the monitor too (the whole control group).
+std::string UnitText(const std::string& name, const std::string& command) {
+  std::string unit = "[Unit]\nDescription=" + name + " (sensor readings over HTTP)\n";
+  unit += "Wants=network-online.target\nAfter=network-online.target\n\n";
+  unit += "[Service]\nType=notify\nExecStart=" + command + "\n";
+  // Nothing listens (port taken, address missing, bad Bind): a restart
+  // cannot mend that, so the unit fails at once.
+  unit += "Restart=on-failure\nRestartPreventExitStatus=3\n";
+  unit += "ReadWritePaths=\"" + ExecutableFolder(command) + "\"\n";
+  unit += kSandbox;
+  unit += "\n[Install]\nWantedBy=multi-user.target\n";
+  return unit;
+}
+
 }  // namespace
 
 std::uint32_t RunServiceDispatcher(const std::wstring&, ServiceMainFunction service_main) {
@@ -118,7 +186,7 @@ bool RegisterControlHandler(const std::wstring&, ControlHandlerFunction handler)
   return true;
 }
 
-void ReportServiceStatus(std::uint32_t state, std::uint32_t) {
+void ReportServiceStatus(std::uint32_t state, std::uint32_t, std::uint32_t) {
   std::string message = std::string("STATUS=") + StateName(state);
   if (state == kServiceRunning) message = "READY=1\n" + message;
   if (state == kServiceStopPending) message = "STOPPING=1\n" + message;
@@ -135,10 +203,7 @@ ServiceResult CreateAgentService(const std::wstring& name, const std::wstring& c
   if (stat(UnitFolder().c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
     return ServiceResult::ManagerUnavailable;
   }
-  std::string unit =
-      "[Unit]\nDescription=" + NarrowPath(name) +
-      " (sensor readings over HTTP)\n\n[Service]\nType=notify\nExecStart=" + NarrowPath(command) +
-      "\n\n[Install]\nWantedBy=multi-user.target\n";
+  const std::string unit = UnitText(NarrowPath(name), NarrowPath(command));
   std::wstring path;
   for (char c : UnitPath(name)) path += static_cast<wchar_t>(static_cast<unsigned char>(c));
   if (!ReplaceFileAtomically(path, unit)) return ServiceResult::CreateFailed;
@@ -151,6 +216,10 @@ ServiceResult DeleteAgentService(const std::wstring& name, bool& stop_failed) {
   struct stat info;
   if (stat(UnitFolder().c_str(), &info) != 0) return ServiceResult::ManagerUnavailable;
   if (!ServiceExists(name)) return ServiceResult::OpenFailed;
+  // Disabled first: its links in the targets' .wants folders would dangle
+  // once the unit is gone. systemctl does this even where systemd is not
+  // running (in a container or chroot).
+  RunAndWait({"systemctl", "disable", "--quiet", NarrowPath(name) + ".service"});
   RunAndWait({"systemctl", "stop", "--no-block", NarrowPath(name) + ".service"});
   if (unlink(UnitPath(name).c_str()) != 0) return ServiceResult::DeleteFailed;
   RunAndWait({"systemctl", "daemon-reload"});

@@ -114,6 +114,12 @@ SocketHandle AcceptConnection(SocketHandle listener, IpAddress* client) {
 
 int SocketError() { return errno; }
 
+ListenFailure ClassifyListenError(int error) {
+  if (error == EADDRINUSE) return ListenFailure::PortInUse;
+  if (error == EADDRNOTAVAIL) return ListenFailure::AddressNotAvailable;
+  return ListenFailure::Other;
+}
+
 bool IsResourceShortage(int error) {
   return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
 }

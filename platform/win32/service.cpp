@@ -27,12 +27,14 @@ bool RegisterControlHandler(const std::wstring& name, ControlHandlerFunction han
   return g_status_handle != nullptr;
 }
 
-void ReportServiceStatus(std::uint32_t state, std::uint32_t exit_code) {
+void ReportServiceStatus(std::uint32_t state, std::uint32_t exit_code,
+                         std::uint32_t service_specific) {
   SERVICE_STATUS status{};
   status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
   status.dwCurrentState = state;
   status.dwControlsAccepted = SERVICE_ACCEPT_STOP;
-  status.dwWin32ExitCode = exit_code;
+  status.dwWin32ExitCode = service_specific != 0 ? ERROR_SERVICE_SPECIFIC_ERROR : exit_code;
+  status.dwServiceSpecificExitCode = service_specific;
   if (g_status_handle != nullptr) SetServiceStatus(g_status_handle, &status);
 }
 

@@ -90,6 +90,12 @@ int SocketError() { return WSAGetLastError(); }
 
 bool IsResourceShortage(int error) { return error == WSAEMFILE || error == WSAENOBUFS; }
 
+ListenFailure ClassifyListenError(int error) {
+  if (error == WSAEADDRINUSE) return ListenFailure::PortInUse;
+  if (error == WSAEADDRNOTAVAIL) return ListenFailure::AddressNotAvailable;
+  return ListenFailure::Other;
+}
+
 WaitResult WaitReadable(SocketHandle s, int timeout_ms) { return WaitFor(s, false, timeout_ms); }
 WaitResult WaitWritable(SocketHandle s, int timeout_ms) { return WaitFor(s, true, timeout_ms); }
 

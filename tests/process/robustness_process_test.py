@@ -285,5 +285,78 @@ def a_flood_of_settings_actions_starts_one_elevated_relaunch():
         f.close()
 
 
+def hold_port(port):
+    """A listening socket on every IPv4 address: the port is taken."""
+    taken = socket.socket()
+    taken.bind(("0.0.0.0", port))
+    taken.listen(1)
+    return taken
+
+
+@test
+def a_taken_port_ends_the_agent_with_the_reason():
+    f = kv.Folder()
+    try:
+        port = kv.free_port()
+        f.run("-setport", str(port))
+        with hold_port(port):
+            rc, out = f.run("-d", timeout=120)
+        kv.check(rc == 3, f"exit {rc}: {out}")
+        if not WINDOWS:
+            kv.check(f"KelvaneHTTPAgent: port {port} is already in use: not listening" in out, out)
+    finally:
+        f.close()
+
+
+@test
+def install_without_a_service_manager_leaves_no_service_entry():
+    linux_only()
+    f = kv.Folder()
+    try:
+        f.env["KVHTTP_SYSTEMD_DIR"] = os.path.join(f.path, "no-systemd-here")
+        rc, out = f.run("-i")
+        kv.check(rc == 0 and "Could not open Service Manager" in out, f"{rc} {out}")
+        appid = os.path.join(f.path, "registry", "HKCR", "AppID",
+                             "{4788CB3F-3891-41EB-9B0B-429356E2765D}")
+        kv.check(not os.path.exists(os.path.join(appid, "LocalService")), "LocalService left")
+        rc, _ = f.run("-setport", "9000")
+        kv.check(rc == 0 and f.settings().get("Port") == "9000", f"-setport refused: {rc}")
+    finally:
+        f.close()
+
+
+@test
+def a_windows_service_that_cannot_listen_reports_why():
+    if not WINDOWS:
+        raise kv.Skip("Windows only (systemd: tests/system)")
+    f = kv.Folder()
+    keepalive = None
+    try:
+        port = kv.free_port()
+        f.run("-setport", str(port))
+        rc, _ = f.run("-i")
+        kv.check(rc == 0, f"-i: {rc}")
+        keepalive = subprocess.Popen([kv.WINE, "cmd.exe", "/c", "ping -n 120 127.0.0.1 >nul"],
+                                     env=f.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        with hold_port(port):
+            kv.run_to_file([kv.WINE, "net.exe", "start", "KelvaneHTTPAgent"], f.path, f.env, 120)
+            query = ""
+            for _ in range(100):
+                _, query = kv.run_to_file([kv.WINE, "sc.exe", "query", "KelvaneHTTPAgent"], f.path,
+                                          f.env, 120)
+                if "STOPPED" in query:
+                    break
+                time.sleep(0.2)
+        # ERROR_SERVICE_SPECIFIC_ERROR, with the agent's own code for "not listening".
+        kv.check("STOPPED" in query and "WIN32_EXIT_CODE    : 1066" in query and
+                 "SERVICE_EXIT_CODE  : 3 " in query, query)
+        f.run("-UnregServer")
+    finally:
+        if keepalive is not None:
+            keepalive.kill()
+            keepalive.wait(timeout=10)
+        f.close()
+
+
 if __name__ == "__main__":
     sys.exit(kv.main(TESTS))
