@@ -198,6 +198,14 @@ TEST(Endpoint, FormatAndPortChoices) {
   } ports[] = {{"8080", 8080},  {"abc", 8167}, {"0", 8167},      {"65536", 8167},
                {"70000", 4464}, {"-1", 65535}, {" 9000x", 9000}, {"99999999999", 65535}};
   for (const auto& p : ports) EXPECT_EQ(PortFromText(p.text), p.port) << p.text;
+  // Only values that PortFromText keeps as they are (0 being the default).
+  struct {
+    const char* text;
+    bool in_range;
+  } ranges[] = {{"8080", true},         {"abc", true},           {"0", true},   {"65535", true},
+                {"65536", false},       {"70000", false},        {"-1", false}, {" 9000x", true},
+                {"99999999999", false}, {"-99999999999", false}, {"", true}};
+  for (const auto& r : ranges) EXPECT_EQ(PortTextInRange(r.text), r.in_range) << r.text;
 }
 
 }  // namespace

@@ -455,6 +455,27 @@ TEST_F(HttpServerTest, ABodyThatComesLaterIsWaitedFor) {
   EXPECT_EQ(BodyOf(Exchange(running.port(), exact, 20000)), "77");
 }
 
+TEST_F(HttpServerTest, StartersLearnWhetherTheSocketListens) {
+  SizedServer first;
+  const std::uint16_t port = FreePort();
+  first.Start(port, L"");
+  ASSERT_EQ(first.WaitForSetup(60000), HTTPServer::SetupState::Listening);
+  SizedServer second;
+  second.Start(port, L"");
+  EXPECT_EQ(second.WaitForSetup(60000), HTTPServer::SetupState::Failed);
+  EXPECT_EQ(platform::ClassifyListenError(second.SetupError()), platform::ListenFailure::PortInUse)
+      << second.SetupError();
+  SizedServer elsewhere;
+  platform::IpAddress missing;  // 192.0.2.1 (TEST-NET-1): no machine has it
+  missing.bytes[0] = 192, missing.bytes[1] = 0, missing.bytes[2] = 2, missing.bytes[3] = 1;
+  elsewhere.SetListenAddress(missing);
+  elsewhere.Start(FreePort(), L"");
+  EXPECT_EQ(elsewhere.WaitForSetup(60000), HTTPServer::SetupState::Failed);
+  EXPECT_EQ(platform::ClassifyListenError(elsewhere.SetupError()),
+            platform::ListenFailure::AddressNotAvailable)
+      << elsewhere.SetupError();
+}
+
 TEST_F(HttpServerTest, AStopAlwaysTakesEffectAndDestroyingWaitsForTheListener) {
   const std::uint16_t port = FreePort();
   SizedServer server;
