@@ -3,11 +3,13 @@
 #include <cstring>
 
 #include "agent/renderers.h"
+#include "agent/sensor_names.h"
 #include "agent/settings_guard.h"
 #include "foundation/apply_settings.h"
 #include "foundation/conversions.h"
 #include "foundation/exe_files.h"
 #include "foundation/format.h"
+#include "foundation/labels.h"
 #include "foundation/locks.h"
 #include "foundation/log.h"
 #include "foundation/parse_int.h"
@@ -17,6 +19,7 @@
 #include "platform/paths.h"
 #include "platform/socket.h"
 #include "sensors/attach.h"
+#include "sensors/source_names.h"
 
 namespace {
 
@@ -37,7 +40,7 @@ bool IsOnOrOne(const std::string& value) {
 // The first problem that stops the readings from being shown, or empty text.
 // `monitor_found` is whether the monitor's program exists.
 CWString ErrorText(const std::wstring& monitor_path, bool monitor_found, bool tested,
-                   const SensorSnapshot*& view) {
+                   const SensorSnapshot*& view, std::string* names_text) {
   CWString error;
   if (!monitor_found) {
     Format(error, L"ERROR: {0} not found.", monitor_path.c_str());
@@ -45,7 +48,7 @@ CWString ErrorText(const std::wstring& monitor_path, bool monitor_found, bool te
     error = L"Indicate Kelvane has been tested on this server and then refresh the page";
   } else {
     CWString attach_error;
-    view = AttachSensorSnapshot(monitor_path.c_str(), attach_error);
+    view = AttachSensorSnapshot(monitor_path.c_str(), attach_error, names_text);
     if (view == nullptr) {
       Format(error, L"ERROR: Failed to connect to Kelvane shared memory.  {0}", attach_error);
     } else if (!IsValidSnapshot(*view)) {
@@ -169,6 +172,8 @@ bool KelvaneHTTPAgentHTTPServer::HandleRequest(Request& request, const std::wstr
     }
   }
   OutputFormat format = ChooseFormat(request.GetParam("format"));
+  const bool with_names = ShowsNames(format);
+  std::string names_text;
   // The attach call runs one request at a time; the readings are copied out
   // under the lock, since the next attach call releases the view, and
   // rendered from the copy without holding it. The existence test needs no
@@ -180,17 +185,24 @@ bool KelvaneHTTPAgentHTTPServer::HandleRequest(Request& request, const std::wstr
   {
     CAcquireCS hold(RenderLock());
     const SensorSnapshot* attached = nullptr;
-    error = ErrorText(monitor_path, monitor_found, tested, attached);
+    error = ErrorText(monitor_path, monitor_found, tested, attached,
+                      with_names ? &names_text : nullptr);
     if (attached != nullptr) {
       CopySnapshot(*attached, readings);
       view = &readings;
     }
   }
+  SensorNames names;
+  if (with_names && view != nullptr && error.IsEmpty()) {
+    SourceNames source;
+    ParseSourceNames(names_text, source);  // anything malformed counts as none
+    names = NameSensors(readings, ReadLabelsFrom(settings), source);
+  }
   std::string body;
   body.reserve(kBodyReserve);
   switch (format) {
     case OutputFormat::Html:
-      RenderHtml(body, view, error, tested, stored.port);
+      RenderHtml(body, view, error, tested, stored.port, &names);
       break;
     case OutputFormat::Simple:
       RenderSimple(body, view, error);
@@ -202,8 +214,12 @@ bool KelvaneHTTPAgentHTTPServer::HandleRequest(Request& request, const std::wstr
       RenderJson(body, view, error);
       break;
     case OutputFormat::Prometheus:
-      RenderPrometheus(body, view, error);
+      RenderPrometheus(body, view, error, &names);
       request.SetResponseOfType(kStatusOk, body, kPrometheusContentType);
+      return true;
+    case OutputFormat::Sensors:
+      RenderSensors(body, view, error, &names);
+      request.SetResponseOfType(kStatusOk, body, kSensorsContentType);
       return true;
   }
   request.SetResponseText(kStatusOk, body.c_str(), FormatExtension(format));

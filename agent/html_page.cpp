@@ -88,18 +88,50 @@ void AppendCountNotes(std::string& body, const SensorSnapshot& s) {
   }
 }
 
+struct RowFormat {
+  const wchar_t* whole;  // the row of a reading without a name
+  const wchar_t* head;   // a named row: up to the number,
+  const wchar_t* tail;   // and from the cell's end on
+};
+
+// A named row: the name goes in as text, escaped, in the page's narrow text;
+// no placeholder in it is expanded and no comma in it becomes a point.
+void AppendNamedRow(std::string& body, const RowFormat& row, double value, int number,
+                    const std::wstring& name) {
+  AppendPiece(body, row.head, value, number);
+  body += " (" + EscapeMarkup(WideToAnsi(name)) + ")";
+  AppendPiece(body, row.tail, value, number);
+}
+
 void AppendTable(std::string& body, const SensorSnapshot& s, Kind kind, const char* opening,
-                 const wchar_t* row) {
+                 const RowFormat& row, const SensorNames* names) {
   body += opening;
   const int count = render::Count(s, kind);
-  for (int i = 0; i < count; ++i) AppendPiece(body, row, render::Scaled(s, kind, i, false), i + 1);
+  for (int i = 0; i < count; ++i) {
+    const double value = render::Scaled(s, kind, i, false);
+    const std::wstring* name = render::NameOf(names, kind, i);
+    if (name != nullptr) {
+      AppendNamedRow(body, row, value, i + 1, *name);
+    } else {
+      AppendPiece(body, row.whole, value, i + 1);
+    }
+  }
   body += "</table>";
 }
+
+constexpr RowFormat kTemperatureRow = {
+    L"<tr><td>Temperature {0}</td><td>:</td><td>{1:0.0f} C</td></tr>", L"<tr><td>Temperature {0}",
+    L"</td><td>:</td><td>{1:0.0f} C</td></tr>"};
+constexpr RowFormat kFanRow = {L"<tr><td>Fan {0}</td><td>:</td><td>{1:0.0f} RPM</td></tr>",
+                               L"<tr><td>Fan {0}", L"</td><td>:</td><td>{1:0.0f} RPM</td></tr>"};
+constexpr RowFormat kVoltageRow = {L"<tr><td>Voltage {0}</td><td>:</td><td>{1:0.2f} V</td></tr>",
+                                   L"<tr><td>Voltage {0}",
+                                   L"</td><td>:</td><td>{1:0.2f} V</td></tr>"};
 
 }  // namespace
 
 void RenderHtml(std::string& body, const SensorSnapshot* view, const CWString& error, bool tested,
-                std::uint16_t port) {
+                std::uint16_t port, const SensorNames* names) {
   body += kHead;
   CWString form;
   Format(form, kForm, port, port, tested ? L"checked" : L"");
@@ -109,15 +141,14 @@ void RenderHtml(std::string& body, const SensorSnapshot* view, const CWString& e
   if (!error.IsEmpty()) {
     body += "<p>" + EscapeMarkup(WideToAnsi(error.View())) + "</p>";
   } else {
-    AppendTable(body, *view, Kind::Temperature, "<h3>Temperature Data</h3><table>",
-                L"<tr><td>Temperature {0}</td><td>:</td><td>{1:0.0f} C</td></tr>");
+    AppendTable(body, *view, Kind::Temperature, "<h3>Temperature Data</h3><table>", kTemperatureRow,
+                names);
     if (view->numFans != 0) {
-      AppendTable(body, *view, Kind::Fan, "<hr><h3>Fan Data</h3><table>",
-                  L"<tr><td>Fan {0}</td><td>:</td><td>{1:0.0f} RPM</td></tr>");
+      AppendTable(body, *view, Kind::Fan, "<hr><h3>Fan Data</h3><table>", kFanRow, names);
     }
     if (view->numVolts != 0) {
-      AppendTable(body, *view, Kind::Voltage, "<hr><h3>Voltage Data</h3><table>",
-                  L"<tr><td>Voltage {0}</td><td>:</td><td>{1:0.2f} V</td></tr>");
+      AppendTable(body, *view, Kind::Voltage, "<hr><h3>Voltage Data</h3><table>", kVoltageRow,
+                  names);
     }
   }
   body += kFooter;

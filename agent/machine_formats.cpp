@@ -30,6 +30,7 @@ OutputFormat ChooseFormat(const std::string& parameter) {
   if (lower == "xml") return OutputFormat::Xml;
   if (lower == "simple") return OutputFormat::Simple;
   if (lower == "prometheus") return OutputFormat::Prometheus;
+  if (lower == "sensors") return OutputFormat::Sensors;
   return OutputFormat::Html;
 }
 

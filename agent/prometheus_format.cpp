@@ -1,6 +1,7 @@
 // The Prometheus text exposition format (version 0.0.4): one gauge family per
 // kind of reading, plus whether there were readings and, if not, why.
 #include <charconv>
+#include <string>
 #include <string_view>
 
 #include "agent/render_common.h"
@@ -30,14 +31,6 @@ void AppendHeader(std::string& body, const char* name, const char* help) {
   body.append(name).append(" gauge\n");
 }
 
-// The shortest text that reads back as the same double; always '.', never
-// the locale's separator.
-void AppendNumber(std::string& body, double value) {
-  char text[64];
-  auto [end, error] = std::to_chars(text, text + sizeof text, value);
-  body.append(text, error == std::errc() ? static_cast<std::size_t>(end - text) : 0);
-}
-
 void AppendFamily(std::string& body, const SensorSnapshot& s, const Family& family) {
   const int count = render::Count(s, family.kind);
   if (count == 0) return;
@@ -48,8 +41,35 @@ void AppendFamily(std::string& body, const SensorSnapshot& s, const Family& fami
     body.append(family.name).append("{sensor=\"");
     body.append(number, error == std::errc() ? static_cast<std::size_t>(end - number) : 0);
     body.append("\"} ");
-    AppendNumber(body, render::Scaled(s, family.kind, i, false));
+    render::AppendShortestNumber(body, render::Scaled(s, family.kind, i, false));
     body += '\n';
+  }
+}
+
+void AppendLabel(std::string& body, const char* name, const std::wstring& value) {
+  if (value.empty()) return;  // unknown: left out
+  body.append(",").append(name).append("=\"");
+  body.append(EscapeLabelValue(WideToUtf8(value))).append("\"");
+}
+
+// One info series per named reading, joining on `sensor` with the readings'
+// own series, which keep their labels (a rename never breaks their history).
+void AppendInfo(std::string& body, const SensorSnapshot& s, const SensorNames& names) {
+  AppendHeader(body, "kelvane_sensor_info", "Names of the readings; always 1.");
+  for (const Family& family : kFamilies) {
+    const int count = render::Count(s, family.kind);
+    for (int i = 0; i < count; ++i) {
+      const SensorName& n = names.kinds[static_cast<int>(family.kind)][static_cast<std::size_t>(i)];
+      if (n.name.empty()) continue;
+      body.append("kelvane_sensor_info{kind=\"").append(render::KindWord(family.kind));
+      body.append("\",sensor=\"").append(std::to_string(i + 1)).append("\"");
+      AppendLabel(body, "name", n.name);
+      AppendLabel(body, "chip", n.chip);
+      AppendLabel(body, "chip_name", n.chip_name);
+      AppendLabel(body, "input", n.input);
+      AppendLabel(body, "label", n.label);
+      body += "} 1\n";
+    }
   }
 }
 
@@ -82,7 +102,8 @@ std::string EscapeLabelValue(const std::string& text) {
   return out;
 }
 
-void RenderPrometheus(std::string& body, const SensorSnapshot* view, const CWString& error) {
+void RenderPrometheus(std::string& body, const SensorSnapshot* view, const CWString& error,
+                      const SensorNames* names) {
   AppendHeader(body, "kelvane_up", "1 when the monitor's readings were read, else 0.");
   if (!error.IsEmpty()) {
     body += "kelvane_up 0\n";
@@ -94,4 +115,5 @@ void RenderPrometheus(std::string& body, const SensorSnapshot* view, const CWStr
   }
   body += "kelvane_up 1\n";
   for (const Family& family : kFamilies) AppendFamily(body, *view, family);
+  if (names != nullptr && names->any) AppendInfo(body, *view, *names);
 }

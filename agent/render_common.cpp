@@ -1,5 +1,7 @@
 #include "agent/render_common.h"
 
+#include <charconv>
+
 #include "agent/renderers.h"
 #include "foundation/conversions.h"
 #include "foundation/format.h"
@@ -74,6 +76,32 @@ void AppendPiece(std::string& body, const wchar_t* format, double value, int num
 }
 
 void AppendWide(std::string& body, const CWString& text) { AppendNarrowed(body, text.View()); }
+
+const std::wstring* NameOf(const SensorNames* names, Kind kind, int index) {
+  if (names == nullptr || !names->any) return nullptr;
+  const auto& list = names->kinds[static_cast<int>(kind)];
+  if (index < 0 || static_cast<std::size_t>(index) >= list.size()) return nullptr;
+  const std::wstring& name = list[static_cast<std::size_t>(index)].name;
+  return name.empty() ? nullptr : &name;
+}
+
+void AppendShortestNumber(std::string& body, double value) {
+  char text[64];
+  auto [end, error] = std::to_chars(text, text + sizeof text, value);
+  body.append(text, error == std::errc() ? static_cast<std::size_t>(end - text) : 0);
+}
+
+const char* KindWord(Kind kind) {
+  switch (kind) {
+    case Kind::Temperature:
+      return "temperature";
+    case Kind::Fan:
+      return "fan";
+    case Kind::Voltage:
+      return "voltage";
+  }
+  return "";
+}
 
 }  // namespace render
 

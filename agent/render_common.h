@@ -2,6 +2,7 @@
 // Pieces shared by the renderers.
 #include <string>
 
+#include "agent/sensor_names.h"
 #include "foundation/wstring.h"
 #include "sensors/sensor_snapshot.h"
 
@@ -19,5 +20,12 @@ int Count(const SensorSnapshot& s, Kind kind);
 // converted to 8-bit text and appended.
 void AppendPiece(std::string& body, const wchar_t* format, double value, int number = 0);
 void AppendWide(std::string& body, const CWString& text);
+
+// The name of reading `index` of a kind, or null when it has none.
+const std::wstring* NameOf(const SensorNames* names, Kind kind, int index);
+// The shortest text that reads back as the same double; always '.'.
+void AppendShortestNumber(std::string& body, double value);
+// "temperature", "fan", "voltage".
+const char* KindWord(Kind kind);
 
 }  // namespace render

@@ -12,7 +12,9 @@
 #include "foundation/wstring.h"
 #include "sensors/sensor_snapshot.h"
 
-enum class OutputFormat { Html, Simple, Xml, Json, Prometheus };
+struct SensorNames;
+
+enum class OutputFormat { Html, Simple, Xml, Json, Prometheus, Sensors };
 
 // The format a request's "format" parameter picks (any letter case); HTML for
 // anything else.
@@ -22,17 +24,31 @@ OutputFormat ChooseFormat(const std::string& parameter);
 const wchar_t* FormatExtension(OutputFormat format);
 // The exposition format's own Content-Type.
 inline constexpr const char* kPrometheusContentType = "text/plain; version=0.0.4; charset=utf-8";
+inline constexpr const char* kSensorsContentType = "application/json; charset=utf-8";
+// Whether a format shows the readings' names.
+inline bool ShowsNames(OutputFormat format) {
+  return format == OutputFormat::Html || format == OutputFormat::Prometheus ||
+         format == OutputFormat::Sensors;
+}
 
 // `view` is read only when `error` is empty (then it holds valid readings).
 void RenderSimple(std::string& body, const SensorSnapshot* view, const CWString& error);
 void RenderXml(std::string& body, const SensorSnapshot* view, const CWString& error);
 void RenderJson(std::string& body, const SensorSnapshot* view, const CWString& error);
-// UTF-8 whatever the code page; every line ends with a line feed.
-void RenderPrometheus(std::string& body, const SensorSnapshot* view, const CWString& error);
+// UTF-8 whatever the code page; every line ends with a line feed. With
+// names, one kelvane_sensor_info series per named reading follows.
+void RenderPrometheus(std::string& body, const SensorSnapshot* view, const CWString& error,
+                      const SensorNames* names = nullptr);
 // The page also shows the count notes of any view it is given, the settings
-// form with `port` and the tested flag.
+// form with `port` and the tested flag. A named reading's row reads
+// "Temperature 1 (CPU package)"; rows without a name are as ever.
 void RenderHtml(std::string& body, const SensorSnapshot* view, const CWString& error, bool tested,
-                std::uint16_t port);
+                std::uint16_t port, const SensorNames* names = nullptr);
+// ?format=sensors: one JSON document (RFC 8259, UTF-8) with every reading
+// typed: id, kind, index, name, value in natural units, unit, and where it
+// came from; keys whose value is unknown are left out.
+void RenderSensors(std::string& body, const SensorSnapshot* view, const CWString& error,
+                   const SensorNames* names);
 
 // Escaping of 8-bit text.
 std::string EscapeJson(const std::string& text);

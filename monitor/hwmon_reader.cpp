@@ -3,6 +3,7 @@
 #include "monitor/attribute_reader.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <limits>
 #include <map>
@@ -76,14 +77,62 @@ std::vector<InputFile> ListInputs(const fs::path& chip) {
   return inputs;  // ordered by kind, then channel
 }
 
-std::string ChipName(const fs::path& chip, int number, const AttributeRead& read) {
+// hwmonN folders of the root, by N as a number.
+std::vector<std::pair<int, fs::path>> ListChips(const fs::path& root) {
+  std::vector<std::pair<int, fs::path>> chips;
+  std::error_code error;
+  for (fs::directory_iterator it(root, error), end; !error && it != end; it.increment(error)) {
+    if (auto number = NumberAfter(it->path().filename().string(), "hwmon")) {
+      chips.emplace_back(*number, it->path());
+    }
+  }
+  std::sort(chips.begin(), chips.end());
+  return chips;
+}
+
+// The chip's "name" text, or empty without one.
+std::string NameFileText(const fs::path& chip, const AttributeRead& read) {
   for (const fs::path& file : {chip / "name", chip / "device" / "name"}) {
     if (auto text = read(file)) {
       std::string name = TrimLine(*text);
       if (!name.empty()) return name;
     }
   }
-  return "hwmon" + std::to_string(number);
+  return {};
+}
+
+std::string Sanitized(std::string text) {
+  for (char& c : text) {
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == ':' || c == '_')) c = '_';
+  }
+  return text;
+}
+
+struct Chip {
+  int number;
+  fs::path folder;
+  std::string name;  // the name file's text
+  std::string id;    // ChipId, made unique
+};
+
+// The chips of the root, ordered by identifier (then number); a second chip
+// with an identifier already taken gets "_1", a third "_2", ...
+std::vector<Chip> OrderedChips(const fs::path& root, const AttributeRead& read) {
+  std::vector<Chip> chips;
+  for (const auto& [number, folder] : ListChips(root)) {
+    std::string name = NameFileText(folder, read);
+    std::string id = ChipId(folder, name, number);
+    chips.push_back({number, folder, std::move(name), std::move(id)});
+  }
+  std::stable_sort(chips.begin(), chips.end(),
+                   [](const Chip& a, const Chip& b) { return a.id < b.id; });
+  std::map<std::string, int> seen;
+  for (Chip& chip : chips) {
+    const int earlier = seen[chip.id]++;
+    if (earlier > 0) chip.id += "_" + std::to_string(earlier);
+  }
+  return chips;
 }
 
 std::optional<std::int32_t> ReadValue(const InputFile& file, const AttributeRead& read) {
@@ -109,20 +158,21 @@ std::vector<HwmonInput>& ListOf(HwmonReadings& readings, SensorKind kind) {
                                          : readings.volts;
 }
 
-// hwmonN folders of the root, by N as a number.
-std::vector<std::pair<int, fs::path>> ListChips(const fs::path& root) {
-  std::vector<std::pair<int, fs::path>> chips;
+}  // namespace
+
+std::string ChipId(const std::filesystem::path& chip, const std::string& name_file_text,
+                   int number) {
   std::error_code error;
-  for (fs::directory_iterator it(root, error), end; !error && it != end; it.increment(error)) {
-    if (auto number = NumberAfter(it->path().filename().string(), "hwmon")) {
-      chips.emplace_back(*number, it->path());
+  const fs::path link = chip / "device";
+  if (fs::is_symlink(link, error)) {
+    const fs::path target = fs::canonical(link, error);
+    if (!error && target.has_parent_path() && !target.parent_path().filename().empty()) {
+      return Sanitized(target.parent_path().filename().string() + "_" + target.filename().string());
     }
   }
-  std::sort(chips.begin(), chips.end());
-  return chips;
+  if (!name_file_text.empty()) return Sanitized(name_file_text);
+  return "hwmon" + std::to_string(number);
 }
-
-}  // namespace
 
 bool ParseSysfsInteger(const std::string& text, long long& value) {
   const std::string trimmed = TrimLine(text);
@@ -147,15 +197,16 @@ bool ThousandthsToHundredths(long long thousandths, std::int32_t& hundredths) {
 HwmonReadings ReadHwmon(const std::filesystem::path& root, const AttributeRead& read_given) {
   const AttributeRead read = read_given ? read_given : AttributeRead(ReadAttributeFile);
   HwmonReadings readings;
-  for (const auto& [number, chip] : ListChips(root)) {
-    std::vector<InputFile> inputs = ListInputs(chip);
+  for (const Chip& chip : OrderedChips(root, read)) {
+    std::vector<InputFile> inputs = ListInputs(chip.folder);
     if (inputs.empty()) continue;
-    const std::string name = ChipName(chip, number, read);
+    const std::string name = chip.name.empty() ? "hwmon" + std::to_string(chip.number) : chip.name;
     for (const InputFile& file : inputs) {
       std::optional<std::int32_t> value = ReadValue(file, read);
       if (!value) continue;
       std::string label = TrimLine(read(file.folder / (file.input + "_label")).value_or(""));
-      ListOf(readings, file.kind).push_back({file.kind, number, name, file.input, label, *value});
+      ListOf(readings, file.kind)
+          .push_back({file.kind, chip.number, name, file.input, label, *value, chip.id});
     }
   }
   return readings;

@@ -18,14 +18,17 @@ enum class SensorKind { Temperature, Fan, Voltage };
 
 struct HwmonInput {
   SensorKind kind;
-  int chip;               // N of hwmonN
-  std::string chip_name;  // the chip's "name" file, or "hwmonN" without one
-  std::string input;      // "temp1", "fan2", "in0"
-  std::string label;      // the driver's label, empty without one
-  std::int32_t value;     // in the block's units: 1/100 degree, RPM, 1/100 volt
+  int chip;                  // N of hwmonN
+  std::string chip_name;     // the chip's "name" file, or "hwmonN" without one
+  std::string input;         // "temp1", "fan2", "in0"
+  std::string label;         // the driver's label, empty without one
+  std::int32_t value;        // in the block's units: 1/100 degree, RPM, 1/100 volt
+  std::string chip_id = {};  // node_exporter's chip identifier (see ChipId), unique per chip
 };
 
-// Each kind in its own list, chips by number, then inputs by channel number.
+// Each kind in its own list, chips by their identifier (the same hardware
+// keeps its place whatever hwmonN numbers the kernel gave this boot; two
+// chips with one identifier by number), then inputs by channel number.
 struct HwmonReadings {
   std::vector<HwmonInput> temps;
   std::vector<HwmonInput> fans;
@@ -40,6 +43,13 @@ using AttributeRead = std::function<std::optional<std::string>(const std::filesy
 // Every attribute read goes through `read` (the monitor gives each read a
 // deadline); without one, files are read directly.
 HwmonReadings ReadHwmon(const std::filesystem::path& root, const AttributeRead& read = {});
+
+// node_exporter's chip identifier: the last two folder names of the target
+// of the chip's `device` link joined by "_" (/sys/devices/platform/coretemp.0
+// gives "platform_coretemp_0"); without that link the `name` text (empty:
+// "hwmonN"); lower-cased, every character outside [a-z0-9:_] made "_".
+std::string ChipId(const std::filesystem::path& chip, const std::string& name_file_text,
+                   int number);
 
 // A sysfs integer: optional "-", decimal digits, optional trailing white
 // space (the kernel ends each value with a line feed). False otherwise.

@@ -61,7 +61,9 @@ class Block {
     Say("cannot create the shared-memory block: " + why);
     return false;
   }
-  void Publish(const SensorSnapshot& snapshot) { writer_.Publish(&snapshot, sizeof snapshot); }
+  void Publish(const SensorSnapshot& snapshot, std::string_view names = {}) {
+    writer_.Publish(&snapshot, sizeof snapshot, names);
+  }
   void Leave() { writer_.Leave(); }
 
  private:
@@ -124,7 +126,7 @@ int RunHwmon(const MonitorOptions& options, const Lifetime& lifetime, ReadingThr
   if (!block.Create()) return 1;
   MappingReport mapping;
   for (;;) {
-    block.Publish(BuildHwmonSnapshot(readings));
+    block.Publish(BuildHwmonSnapshot(readings), BuildHwmonNames(readings));
     mapping.Update(readings);
     if (options.Number("publishonce", 0) == 1) {
       block.Leave();

@@ -1,5 +1,7 @@
 #include "monitor/snapshot_builder.h"
 
+#include "sensors/source_names.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -38,6 +40,19 @@ SensorSnapshot BuildHwmonSnapshot(const HwmonReadings& readings) {
   for (int i = 0; i < snapshot.numFans; ++i) snapshot.fans[i] = readings.fans[i].value;
   for (int i = 0; i < snapshot.numVolts; ++i) snapshot.volts[i] = readings.volts[i].value;
   return snapshot;
+}
+
+std::string BuildHwmonNames(const HwmonReadings& readings) {
+  SourceNames names;
+  const std::vector<HwmonInput>* kinds[3] = {&readings.temps, &readings.fans, &readings.volts};
+  for (int kind = 0; kind < 3; ++kind) {
+    const std::size_t count = std::min<std::size_t>(kinds[kind]->size(), kMaxSensorEntries);
+    for (std::size_t i = 0; i < count; ++i) {
+      const HwmonInput& input = (*kinds[kind])[i];
+      names.kinds[kind].push_back({input.chip_id, input.chip_name, input.input, input.label});
+    }
+  }
+  return FormatSourceNames(names);
 }
 
 std::vector<std::string> DescribeReadings(const HwmonReadings& readings) {

@@ -11,6 +11,10 @@
 // kind; the counts say at most 32; unused slots are 0.
 SensorSnapshot BuildHwmonSnapshot(const HwmonReadings& readings);
 
+// Where each published reading came from (sensors/source_names.h), in the
+// block's order: published beside the block for the agent's names.
+std::string BuildHwmonNames(const HwmonReadings& readings);
+
 // One line per published reading, numbered as the agent shows them:
 //   Temperature 1 = coretemp temp1 "Package id 0"
 //   Fan 2 = nct6775 fan2

@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -34,6 +35,12 @@ void ReadIniSection(const std::wstring& file, const wchar_t* section,
                     const wchar_t* const* int_keys, const std::int32_t* int_defaults,
                     std::int32_t* ints, std::size_t int_count, const wchar_t* const* text_keys,
                     std::wstring* texts, std::size_t text_count);
+
+// The key lines of a section ("key=value", trimmed, comments left out), as
+// the file's bytes: the caller decides how they are encoded. Windows: one
+// GetPrivateProfileSectionA call (the W call would already have decoded the
+// bytes in the ANSI code page). Empty when the file or section is missing.
+std::vector<std::string> ReadIniSectionLines(const std::wstring& file, const wchar_t* section);
 
 // False when the file cannot be written; LastError() then tells why.
 bool WriteIniString(const std::wstring& file, const wchar_t* section, const wchar_t* key,

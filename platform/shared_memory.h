@@ -23,6 +23,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -36,8 +37,15 @@ inline constexpr MappingHandle kNoMapping = 0;
 // than `block_size` is refused too: it is no writer's block at all.
 MappingHandle OpenSharedMemoryReadOnly(const std::wstring& name, std::wstring* refusal = nullptr,
                                        std::size_t block_size = 0);
+// Text our writer publishes with a block (Linux), at most this long.
+inline constexpr std::size_t kMaxAttachmentBytes = 64 * 1024;
+
 // Maps the first `size` bytes read-only; null on failure (LastError set).
-const void* MapReadOnlyView(MappingHandle mapping, std::size_t size);
+// With `attachment`, also the text published with those very bytes (empty
+// when there is none, or when what is there is longer than the most a
+// writer publishes). Windows: always empty.
+const void* MapReadOnlyView(MappingHandle mapping, std::size_t size,
+                            std::string* attachment = nullptr);
 void UnmapView(const void* view, std::size_t size);
 void CloseMapping(MappingHandle mapping);
 
@@ -57,8 +65,9 @@ class SharedMemoryWriter {
   bool CreateExclusive(const std::wstring& name, std::size_t size, std::string& why);
   void* Data() const noexcept { return data_; }
   // Copies a whole block in so that a reader never takes a mix of it and
-  // the one before.
-  void Publish(const void* bytes, std::size_t size);
+  // the one before, with the text published beside it (Linux; rewritten only
+  // when it changes; longer than kMaxAttachmentBytes: none).
+  void Publish(const void* bytes, std::size_t size, std::string_view attachment = {});
   // Closes and (Linux) removes the object now.
   void Remove();
   // Closes without removing (Linux): the object outlives this process, but
@@ -72,6 +81,7 @@ class SharedMemoryWriter {
   std::size_t size_ = 0;
   void* data_ = nullptr;
   std::int64_t handle_ = 0;
+  std::string attachment_;  // as last published
 };
 
 }  // namespace platform

@@ -16,6 +16,10 @@ namespace platform {
 std::size_t AnsiToWide(std::string_view in, wchar_t* out, std::size_t capacity);
 std::size_t WideToAnsi(std::wstring_view in, char* out, std::size_t capacity);
 std::size_t WideToUtf8(std::wstring_view in, char* out, std::size_t capacity);
+// Bytes whose encoding is not declared (a hand-edited file): UTF-8 where they
+// are valid UTF-8 (as Notepad saves them), the ANSI code page otherwise.
+// Linux: the same as AnsiToWide.
+std::size_t Utf8OrAnsiToWide(std::string_view in, wchar_t* out, std::size_t capacity);
 
 // The system's own case mapping (CharLowerBuffW / CharUpperW on Windows; the
 // C.UTF-8 locale's towlower/towupper on Linux): letters beyond ASCII too.

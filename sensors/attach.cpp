@@ -68,7 +68,9 @@ void ReleaseSnapshot(SnapshotState& state) {
   state.mapping = platform::kNoMapping;
 }
 
-const SensorSnapshot* AttachSensorSnapshot(const wchar_t* monitor_path, CWString& error_text) {
+const SensorSnapshot* AttachSensorSnapshot(const wchar_t* monitor_path, CWString& error_text,
+                                           std::string* names_text) {
+  if (names_text != nullptr) names_text->clear();
   SnapshotState& state = TheSnapshotState();
   ReleaseSnapshot(state);
   std::wstring refusal;
@@ -91,8 +93,8 @@ const SensorSnapshot* AttachSensorSnapshot(const wchar_t* monitor_path, CWString
   }
   std::uint32_t map_error = 0;
   if (state.mapping != platform::kNoMapping) {
-    state.view =
-        static_cast<const SensorSnapshot*>(platform::MapReadOnlyView(state.mapping, kSnapshotSize));
+    state.view = static_cast<const SensorSnapshot*>(
+        platform::MapReadOnlyView(state.mapping, kSnapshotSize, names_text));
     map_error = state.view == nullptr ? platform::LastError() : 0;
     if (state.view != nullptr && state.view->numTemps > kMaxSensorEntries) {
       DumpBadSnapshot(*state.view);

@@ -14,7 +14,10 @@
 #include "platform/shared_memory.h"
 #include "sensors/sensor_snapshot.h"
 
-const SensorSnapshot* AttachSensorSnapshot(const wchar_t* monitor_path, CWString& error_text);
+// With `names_text`, also the text our monitor published beside that very
+// block (sensors/source_names.h), empty when there is none.
+const SensorSnapshot* AttachSensorSnapshot(const wchar_t* monitor_path, CWString& error_text,
+                                           std::string* names_text = nullptr);
 
 // Copies the readings out of a view. A view of the outside monitor's live
 // block (Windows) may change under the copy: it is copied until two copies

@@ -174,6 +174,24 @@ void ReadIniSection(const std::wstring& file, const wchar_t* section,
   }
 }
 
+std::vector<std::string> ReadIniSectionLines(const std::wstring& file, const wchar_t* section) {
+  std::vector<std::string> found;
+  std::string content;
+  if (!ReadUnchangedOrWholeFile(file, content)) return found;
+  const std::string section_name = Narrow(section);
+  bool inside = false;
+  for (const Line& line : SplitLines(content)) {
+    std::string_view name, key, value;
+    if (SectionName(line.text, name)) {
+      if (inside) break;  // only the first section of a name counts
+      inside = SameName(name, section_name);
+    } else if (inside && KeyLine(line.text, key, value)) {
+      found.emplace_back(Trim(line.text));
+    }
+  }
+  return found;
+}
+
 bool WriteIniString(const std::wstring& file, const wchar_t* section, const wchar_t* key,
                     const wchar_t* value) {
   std::string content;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -20,10 +21,15 @@ namespace {
 
 // Where glibc keeps the objects shm_open names.
 constexpr const char* kShmFolder = "/dev/shm";
-// After the data, at the next multiple of 8: this word, then the sequence
-// number (odd while a copy is under way).
+// Our writer's object: the block, from the next multiple of 8 room for the
+// attachment, and at the very end the trailer, four words: the attachment's
+// length, the block's size, this magic word, and the sequence number (odd
+// while a copy is under way).
 constexpr std::uint64_t kTrailerMagic = 0x314B4C5351564B00ull;  // "\0KVQSLK1"
-constexpr std::size_t kTrailerBytes = 16;
+struct Trailer {
+  std::uint64_t attachment_length, block_size, magic, sequence;
+};
+constexpr std::size_t kTrailerBytes = sizeof(Trailer);
 // Bounds on the retries of a read that met a copy under way. Our monitor
 // copies once a second and a copy takes well under a microsecond, so these
 // are reached only by a writer that copies without pause; the read then
@@ -31,7 +37,12 @@ constexpr std::size_t kTrailerBytes = 16;
 constexpr int kSequencedReadTries = 2000;
 constexpr int kPlainReadTries = 16;
 
-std::size_t TrailerAt(std::size_t size) { return (size + 7) / 8 * 8; }
+std::size_t AttachmentAt(std::size_t size) { return (size + 7) / 8 * 8; }
+
+// Everything our writer's object holds for a block of `size` bytes.
+std::size_t ObjectBytes(std::size_t size) {
+  return AttachmentAt(size) + kMaxAttachmentBytes + kTrailerBytes;
+}
 
 std::string ObjectName(const std::wstring& name) {
   std::string object(1, '/');
@@ -141,19 +152,41 @@ bool ReadAt(int fd, void* buffer, std::size_t length, std::size_t offset) {
   return true;
 }
 
+// The attachment published with the block, read inside the same sequence
+// window; empty when its length is beyond what a writer publishes or what
+// the object holds.
+bool ReadAttachment(int fd, const Trailer& trailer, off_t object_size, std::string& attachment) {
+  attachment.clear();
+  const std::uint64_t at = AttachmentAt(trailer.block_size);
+  const std::uint64_t length = trailer.attachment_length;
+  if (length == 0 || length > kMaxAttachmentBytes ||
+      at + length + kTrailerBytes > static_cast<std::uint64_t>(object_size)) {
+    return true;
+  }
+  attachment.resize(static_cast<std::size_t>(length));
+  return ReadAt(fd, attachment.data(), attachment.size(), at);
+}
+
 // A copy taken between two equal, even sequence numbers: no copy by the
 // writer overlapped it. `sequenced` is false when the object has no trailer.
-bool ReadSequenced(int fd, char* view, std::size_t size, bool& sequenced) {
-  const std::size_t at = TrailerAt(size);
+bool ReadSequenced(int fd, char* view, std::size_t size, off_t object_size, std::string* attachment,
+                   bool& sequenced) {
+  const std::size_t at = static_cast<std::size_t>(object_size) - kTrailerBytes;
   for (int attempt = 0; attempt < kSequencedReadTries; ++attempt) {
-    std::uint64_t before[2], after = 0;
-    if (!ReadAt(fd, before, sizeof before, at)) return false;
-    if (before[0] != kTrailerMagic) {
+    Trailer before{}, after{};
+    if (!ReadAt(fd, &before, sizeof before, at)) return false;
+    if (before.magic != kTrailerMagic) {
       sequenced = false;
       return true;
     }
-    if ((before[1] & 1) == 0 && ReadAt(fd, view, size, 0) &&
-        ReadAt(fd, &after, sizeof after, at + 8) && after == before[1]) {
+    if (before.block_size < size) {
+      errno = EINVAL;  // a smaller block than asked for
+      return false;
+    }
+    if ((before.sequence & 1) == 0 && ReadAt(fd, view, size, 0) &&
+        (attachment == nullptr || ReadAttachment(fd, before, object_size, *attachment)) &&
+        ReadAt(fd, &after.sequence, sizeof after.sequence, at + offsetof(Trailer, sequence)) &&
+        after.sequence == before.sequence) {
       return true;
     }
     sched_yield();
@@ -200,7 +233,8 @@ MappingHandle OpenSharedMemoryReadOnly(const std::wstring& name, std::wstring* r
   return static_cast<MappingHandle>(fd) + 1;
 }
 
-const void* MapReadOnlyView(MappingHandle mapping, std::size_t size) {
+const void* MapReadOnlyView(MappingHandle mapping, std::size_t size, std::string* attachment) {
+  if (attachment != nullptr) attachment->clear();
   const int fd = static_cast<int>(mapping - 1);
   off_t object_size = -1;
   {
@@ -218,10 +252,13 @@ const void* MapReadOnlyView(MappingHandle mapping, std::size_t size) {
     errno = ENOMEM;
     return nullptr;
   }
-  bool sequenced =
-      object_size < 0 || static_cast<std::size_t>(object_size) >= TrailerAt(size) + kTrailerBytes;
+  if (object_size < 0) {
+    struct stat status {};
+    object_size = fstat(fd, &status) == 0 ? status.st_size : 0;
+  }
+  bool sequenced = static_cast<std::size_t>(object_size) >= kTrailerBytes;
   bool read = false;
-  if (sequenced) read = ReadSequenced(fd, view, size, sequenced);
+  if (sequenced) read = ReadSequenced(fd, view, size, object_size, attachment, sequenced);
   if (!sequenced) read = ReadAgreeing(fd, view, size);
   if (!read) {
     const int error = errno;
@@ -299,7 +336,7 @@ bool SharedMemoryWriter::CreateExclusive(const std::wstring& name, std::size_t s
 bool SharedMemoryWriter::MapCreated(std::int64_t handle, const std::wstring& name,
                                     std::size_t size) {
   const int fd = static_cast<int>(handle);
-  const std::size_t total = TrailerAt(size) + kTrailerBytes;
+  const std::size_t total = ObjectBytes(size);
   void* data = MAP_FAILED;
   if (ftruncate(fd, static_cast<off_t>(total)) == 0) {
     data = mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
@@ -316,8 +353,9 @@ bool SharedMemoryWriter::MapCreated(std::int64_t handle, const std::wstring& nam
   lock.l_type = F_WRLCK;
   lock.l_whence = SEEK_SET;
   fcntl(fd, F_OFD_SETLK, &lock);
-  auto* trailer = reinterpret_cast<std::uint64_t*>(static_cast<char*>(data) + TrailerAt(size));
-  trailer[0] = kTrailerMagic;
+  auto* trailer = reinterpret_cast<Trailer*>(static_cast<char*>(data) + total - kTrailerBytes);
+  trailer->block_size = size;
+  trailer->magic = kTrailerMagic;
   name_ = name;
   size_ = size;
   data_ = data;
@@ -325,20 +363,29 @@ bool SharedMemoryWriter::MapCreated(std::int64_t handle, const std::wstring& nam
   return true;
 }
 
-void SharedMemoryWriter::Publish(const void* bytes, std::size_t size) {
+void SharedMemoryWriter::Publish(const void* bytes, std::size_t size, std::string_view attachment) {
   if (data_ == nullptr) return;
   if (size > size_) size = size_;
-  auto* word = reinterpret_cast<std::uint64_t*>(static_cast<char*>(data_) + TrailerAt(size_) + 8);
-  std::atomic_ref<std::uint64_t> sequence(*word);
+  if (attachment.size() > kMaxAttachmentBytes) attachment = {};
+  auto* trailer =
+      reinterpret_cast<Trailer*>(static_cast<char*>(data_) + ObjectBytes(size_) - kTrailerBytes);
+  std::atomic_ref<std::uint64_t> sequence(trailer->sequence);
   const std::uint64_t start = sequence.load(std::memory_order_relaxed);
   sequence.store(start | 1, std::memory_order_relaxed);  // odd: a copy is under way
   std::atomic_thread_fence(std::memory_order_release);
   std::memcpy(data_, bytes, size);
+  if (attachment != attachment_) {
+    std::memcpy(static_cast<char*>(data_) + AttachmentAt(size_), attachment.data(),
+                attachment.size());
+    trailer->attachment_length = attachment.size();
+    attachment_.assign(attachment);
+  }
   sequence.store((start | 1) + 1, std::memory_order_release);
 }
 
 void SharedMemoryWriter::Leave() {
-  if (data_ != nullptr) munmap(data_, TrailerAt(size_) + kTrailerBytes);
+  if (data_ != nullptr) munmap(data_, ObjectBytes(size_));
+  attachment_.clear();
   if (handle_ > 0) close(static_cast<int>(handle_ - 1));
   data_ = nullptr;
   handle_ = 0;

@@ -56,6 +56,10 @@ locale_t Utf8Locale() {
 
 }  // namespace
 
+std::size_t Utf8OrAnsiToWide(std::string_view in, wchar_t* out, std::size_t capacity) {
+  return AnsiToWide(in, out, capacity);
+}
+
 std::size_t AnsiToWide(std::string_view in, wchar_t* out, std::size_t capacity) {
   Sink sink{out, capacity};
   std::size_t i = 0;

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "platform/text.h"
+
 namespace platform {
 
 std::int32_t ReadIniInt(const std::wstring& file, const wchar_t* section, const wchar_t* key,
@@ -26,6 +28,33 @@ void ReadIniSection(const std::wstring& file, const wchar_t* section,
     DWORD length = GetPrivateProfileStringW(section, text_keys[i], L"", value, 1024, file.c_str());
     texts[i].assign(value, length);
   }
+}
+
+std::vector<std::string> ReadIniSectionLines(const std::wstring& file, const wchar_t* section) {
+  // Sections beyond this are not ours to read whole.
+  constexpr DWORD kLargest = 1 << 20;
+  std::vector<std::string> found;
+  std::string narrow_section(WideToAnsi(section, nullptr, 0), '\0');
+  WideToAnsi(section, narrow_section.data(), narrow_section.size());
+  std::string narrow_file(WideToAnsi(file, nullptr, 0), '\0');
+  WideToAnsi(file, narrow_file.data(), narrow_file.size());
+  std::string buffer(4096, '\0');
+  DWORD length = 0;
+  for (;;) {
+    length = GetPrivateProfileSectionA(narrow_section.c_str(), buffer.data(),
+                                       static_cast<DWORD>(buffer.size()), narrow_file.c_str());
+    // A full buffer reports its size less two: the section may go on.
+    if (length + 2 < buffer.size() || buffer.size() >= kLargest) break;
+    buffer.resize(buffer.size() * 4);
+  }
+  for (std::size_t start = 0; start < length;) {
+    const std::size_t end = buffer.find('\0', start);
+    std::string line = buffer.substr(start, end - start);
+    if (!line.empty() && line.front() != ';') found.push_back(std::move(line));
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return found;
 }
 
 bool WriteIniString(const std::wstring& file, const wchar_t* section, const wchar_t* key,

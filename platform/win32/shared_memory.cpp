@@ -11,7 +11,8 @@ MappingHandle OpenSharedMemoryReadOnly(const std::wstring& name, std::wstring*, 
   return reinterpret_cast<MappingHandle>(h);
 }
 
-const void* MapReadOnlyView(MappingHandle mapping, std::size_t size) {
+const void* MapReadOnlyView(MappingHandle mapping, std::size_t size, std::string* attachment) {
+  if (attachment != nullptr) attachment->clear();
   return MapViewOfFile(reinterpret_cast<HANDLE>(mapping), FILE_MAP_READ, 0, 0, size);
 }
 
@@ -57,7 +58,7 @@ bool SharedMemoryWriter::MapCreated(std::int64_t handle, const std::wstring& nam
 
 // The outside monitor's readers know no sequence word: a plain copy, as the
 // real monitor makes.
-void SharedMemoryWriter::Publish(const void* bytes, std::size_t size) {
+void SharedMemoryWriter::Publish(const void* bytes, std::size_t size, std::string_view) {
   if (data_ != nullptr) std::memcpy(data_, bytes, size < size_ ? size : size_);
 }
 

@@ -51,6 +51,12 @@ std::size_t AnsiToWide(std::string_view in, wchar_t* out, std::size_t capacity) 
   return ToWide(CP_ACP, in, out, capacity);
 }
 
+std::size_t Utf8OrAnsiToWide(std::string_view in, wchar_t* out, std::size_t capacity) {
+  const bool utf8 = in.empty() || MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, in.data(),
+                                                      Clamp(in.size()), nullptr, 0) > 0;
+  return ToWide(utf8 ? CP_UTF8 : CP_ACP, in, out, capacity);
+}
+
 std::size_t WideToAnsi(std::wstring_view in, char* out, std::size_t capacity) {
   return FromWide(CP_ACP, in, out, capacity);
 }

@@ -1,0 +1,30 @@
+#pragma once
+// The name of each reading, for the answers that show names (the page, the
+// Prometheus info series, ?format=sensors):
+//   the user's label ([Labels]);
+//   else the chip's name and the driver's label ("coretemp Package id 0");
+//   else the chip's name and the input ("nvme temp1");
+//   else none.
+// The source's fields (chip, chip_name, input, label) come from our monitor
+// (Linux) and are used only when they name exactly the block's entries:
+// as many of each kind as the block holds.
+#include <array>
+#include <string>
+#include <vector>
+
+#include "foundation/labels.h"
+#include "sensors/sensor_snapshot.h"
+#include "sensors/source_names.h"
+
+struct SensorName {
+  std::wstring name;                           // empty: none
+  std::wstring chip, chip_name, input, label;  // empty when unknown
+};
+
+struct SensorNames {
+  std::array<std::vector<SensorName>, 3> kinds;  // temperature, fan, voltage; by position
+  bool any = false;                              // some reading has a name
+};
+
+SensorNames NameSensors(const SensorSnapshot& snapshot, const ReadingLabels& labels,
+                        const SourceNames& source);

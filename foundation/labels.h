@@ -1,0 +1,33 @@
+#pragma once
+// The [Labels] section of the settings file: names the user gives readings,
+// keyed like the page's rows without the space ("Temperature1=CPU package",
+// "Fan2=Rear fan", "Voltage3=+12V"; letter case ignored, 1 to 32). Read on
+// every request that shows names, so a change shows at the next one.
+//
+// A label is at most 64 characters (longer ones are cut); control characters
+// are dropped; an unknown key, an empty value and a comment line are
+// ignored; of two lines for one key the first counts. The bytes are UTF-8
+// where they are valid UTF-8, else the ANSI code page (Windows).
+#include <array>
+#include <string>
+#include <vector>
+
+inline constexpr std::size_t kMaxLabelChars = 64;
+inline constexpr int kLabelKinds = 3;      // temperature, fan, voltage
+inline constexpr int kLabelsPerKind = 32;  // as many as the block holds
+inline constexpr const wchar_t* kLabelsSection = L"Labels";
+
+struct ReadingLabels {
+  // By kind (0 temperature, 1 fan, 2 voltage), then position from 0; empty
+  // text for a reading without a label.
+  std::array<std::array<std::wstring, kLabelsPerKind>, kLabelKinds> text;
+  bool empty = true;
+};
+
+// The section's key lines, as the file's bytes.
+ReadingLabels ParseLabels(const std::vector<std::string>& lines);
+ReadingLabels ReadLabelsFrom(const std::wstring& settings_file);
+
+// Drops control characters and cuts to `max_chars` characters (a UTF-16
+// surrogate pair counts as one and is never split).
+std::wstring CleanLabel(std::wstring_view text, std::size_t max_chars = kMaxLabelChars);
