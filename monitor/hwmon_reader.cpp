@@ -130,7 +130,10 @@ std::vector<Chip> OrderedChips(const fs::path& root, const AttributeRead& read) 
   std::map<std::string, int> seen;
   for (Chip& chip : chips) {
     const int earlier = seen[chip.id]++;
-    if (earlier > 0) chip.id += "_" + std::to_string(earlier);
+    if (earlier > 0) {
+      chip.id += '_';
+      chip.id += std::to_string(earlier);
+    }
   }
   return chips;
 }

@@ -94,7 +94,14 @@ class Container:
             self.leader = self.find_init(str(self.process.pid), 3)
             time.sleep(0.1)
         check(self.leader is not None, "the container's systemd never started")
-        state = self.run("systemctl is-system-running --wait", timeout=180, check_rc=False)
+        # Until systemd's own socket is up, systemctl cannot even ask.
+        state = None
+        deadline = time.monotonic() + 180
+        while time.monotonic() < deadline:
+            state = self.run("systemctl is-system-running --wait", timeout=180, check_rc=False)
+            if state.stdout.strip() in ("running", "degraded"):
+                break
+            time.sleep(0.2)
         check(state.stdout.strip() in ("running", "degraded"), f"boot: {state.stdout}")
 
     @staticmethod
