@@ -127,6 +127,14 @@ mkdir -p "$work/agent"
 cp build/linux-release/KelvaneHTTPAgent build/linux-release/kelvane "$work/agent/"
 export KVHTTP_REGISTRY_ROOT="$work/registry"
 (cd "$work/agent" && ./KelvaneHTTPAgent -setport "$agent_port" >/dev/null && ./KelvaneHTTPAgent -tested >/dev/null)
+# Every reading named, so the page, the Prometheus answer and ?format=sensors
+# carry names (the stand-in monitor publishes none of its own).
+{
+  printf '[Labels]\r\n'
+  for i in 1 2 3 4 5; do printf 'Temperature%d=CPU core %d\r\n' "$i" "$i"; done
+  for i in 1 2 3; do printf 'Fan%d=Case fan %d\r\n' "$i" "$i"; done
+  for i in 1 2 3 4; do printf 'Voltage%d=Rail %d\r\n' "$i" "$i"; done
+} >>"$work/agent/KelvaneHTTPAgent.ini"
 (cd "$work/agent" && exec ./KelvaneHTTPAgent -d >/dev/null 2>&1) &
 pids+=($!)
 agent_pid=${pids[-1]}
@@ -136,9 +144,11 @@ sleep 1
 curl -s "http://127.0.0.1:$agent_port/?format=json" >"$work/www/agent.json"
 curl -s "http://127.0.0.1:$agent_port/" >"$work/www/agent.htm"
 curl -s "http://127.0.0.1:$agent_port/?format=prometheus" >"$work/www/agent.prom"
+curl -s "http://127.0.0.1:$agent_port/?format=sensors" >"$work/www/agent.sensors"
 echo
 echo "agent answers: JSON $(wc -c <"$work/www/agent.json") bytes, HTML $(wc -c <"$work/www/agent.htm") bytes," \
-  "Prometheus $(wc -c <"$work/www/agent.prom") bytes"
+  "Prometheus $(wc -c <"$work/www/agent.prom") bytes, sensors $(wc -c <"$work/www/agent.sensors") bytes" \
+  "(HTML, Prometheus and sensors with names)"
 echo "the agent and nginx, files of the same sizes, Connection: close ($rounds rounds)"
 for c in 8 64; do
   line=$(compare json "$c" agent-json "$agent_port" "/?format=json" nginx-json "$nginx_port" /agent.json)
@@ -149,6 +159,10 @@ for c in 8 64; do
   summary+=("$(tail -1 <<<"$line")")
   line=$(compare prometheus "$c" agent-prometheus "$agent_port" "/?format=prometheus" \
          nginx-prometheus "$nginx_port" /agent.prom)
+  echo "$line"
+  summary+=("$(tail -1 <<<"$line")")
+  line=$(compare sensors "$c" agent-sensors "$agent_port" "/?format=sensors" \
+         nginx-sensors "$nginx_port" /agent.sensors)
   echo "$line"
   summary+=("$(tail -1 <<<"$line")")
 done
