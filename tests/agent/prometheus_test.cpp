@@ -5,19 +5,11 @@
 #include <cstring>
 
 #include "agent/renderers.h"
+#include "tests/support/example_snapshot.h"
 
 namespace {
 
-SensorSnapshot Example() {
-  SensorSnapshot s;
-  std::memset(&s, 0, sizeof s);
-  s.version = 1;
-  s.memSize = 402;
-  s.numTemps = 2, s.temps[0] = 4562, s.temps[1] = 3810;
-  s.numFans = 2, s.fans[0] = 1234, s.fans[1] = 0;
-  s.numVolts = 2, s.volts[0] = 120, s.volts[1] = 330;
-  return s;
-}
+SensorSnapshot Example() { return testing_support::ExampleSnapshot(); }
 
 const char* kUpHead =
     "# HELP kelvane_up 1 when the monitor's readings were read, else 0.\n"

@@ -22,7 +22,8 @@ TEST(Labels, KeysValuesAndWhatIsIgnored) {
       "Temperature1=second line of a key",
       "Voltage32=last",
       "no equals sign",
-      "Fan1=tab\there\x01" "and\x7f"
+      "Fan1=tab\there\x01"
+      "and\x7f"
       "control",
   };
   const ReadingLabels labels = ParseLabels(lines);
