@@ -1,6 +1,10 @@
 #include "agent/agent_server.h"
 
+#include <array>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <vector>
 
 #include "agent/renderers.h"
 #include "agent/sensor_names.h"
@@ -17,6 +21,7 @@
 #include "http/debug_print.h"
 #include "http/request.h"
 #include "platform/paths.h"
+#include "platform/profile.h"
 #include "platform/socket.h"
 #include "sensors/attach.h"
 #include "sensors/source_names.h"
@@ -58,6 +63,43 @@ CWString ErrorText(const std::wstring& monitor_path, bool monitor_found, bool te
     }
   }
   return error;
+}
+
+// The readings' names. Made again only when what they are made of changes
+// (the [Labels] lines, the monitor's names, the block's counts; never the
+// values): requests in between share them.
+std::shared_ptr<const SensorNames> NamesFor(const std::wstring& settings,
+                                            const std::string& names_text,
+                                            const SensorSnapshot& readings) {
+  struct Made {
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    std::string names_text;
+    std::array<int, 3> counts{-1, -1, -1};
+    std::shared_ptr<const SensorNames> names;
+  };
+  static Made* made = new Made;  // never destroyed: workers may use it until the end
+  std::vector<std::string> lines = platform::ReadIniSectionLines(settings, kLabelsSection);
+  const std::array<int, 3> counts = {EntriesToRead(readings.numTemps),
+                                     EntriesToRead(readings.numFans),
+                                     EntriesToRead(readings.numVolts)};
+  {
+    std::lock_guard<std::mutex> hold(made->mutex);
+    if (made->names != nullptr && made->counts == counts && made->lines == lines &&
+        made->names_text == names_text) {
+      return made->names;
+    }
+  }
+  SourceNames source;
+  ParseSourceNames(names_text, source);  // anything malformed counts as none
+  auto names =
+      std::make_shared<const SensorNames>(NameSensors(readings, ParseLabels(lines), source));
+  std::lock_guard<std::mutex> hold(made->mutex);
+  made->lines = std::move(lines);
+  made->names_text = names_text;
+  made->counts = counts;
+  made->names = names;
+  return names;
 }
 
 RequestOrigin OriginOf(const Request& request) {
@@ -192,17 +234,16 @@ bool KelvaneHTTPAgentHTTPServer::HandleRequest(Request& request, const std::wstr
       view = &readings;
     }
   }
-  SensorNames names;
+  std::shared_ptr<const SensorNames> shown;
   if (with_names && view != nullptr && error.IsEmpty()) {
-    SourceNames source;
-    ParseSourceNames(names_text, source);  // anything malformed counts as none
-    names = NameSensors(readings, ReadLabelsFrom(settings), source);
+    shown = NamesFor(settings, names_text, readings);
   }
+  const SensorNames* names = shown.get();
   std::string body;
   body.reserve(kBodyReserve);
   switch (format) {
     case OutputFormat::Html:
-      RenderHtml(body, view, error, tested, stored.port, &names);
+      RenderHtml(body, view, error, tested, stored.port, names);
       break;
     case OutputFormat::Simple:
       RenderSimple(body, view, error);
@@ -214,11 +255,11 @@ bool KelvaneHTTPAgentHTTPServer::HandleRequest(Request& request, const std::wstr
       RenderJson(body, view, error);
       break;
     case OutputFormat::Prometheus:
-      RenderPrometheus(body, view, error, &names);
+      RenderPrometheus(body, view, error, names);
       request.SetResponseOfType(kStatusOk, body, kPrometheusContentType);
       return true;
     case OutputFormat::Sensors:
-      RenderSensors(body, view, error, &names);
+      RenderSensors(body, view, error, names);
       request.SetResponseOfType(kStatusOk, body, kSensorsContentType);
       return true;
   }

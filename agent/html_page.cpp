@@ -97,9 +97,9 @@ struct RowFormat {
 // A named row: the name goes in as text, escaped, in the page's narrow text;
 // no placeholder in it is expanded and no comma in it becomes a point.
 void AppendNamedRow(std::string& body, const RowFormat& row, double value, int number,
-                    const std::wstring& name) {
+                    const SensorName& name) {
   AppendPiece(body, row.head, value, number);
-  body += " (" + EscapeMarkup(WideToAnsi(name)) + ")";
+  body += name.page;
   AppendPiece(body, row.tail, value, number);
 }
 
@@ -109,7 +109,7 @@ void AppendTable(std::string& body, const SensorSnapshot& s, Kind kind, const ch
   const int count = render::Count(s, kind);
   for (int i = 0; i < count; ++i) {
     const double value = render::Scaled(s, kind, i, false);
-    const std::wstring* name = render::NameOf(names, kind, i);
+    const SensorName* name = render::NameOf(names, kind, i);
     if (name != nullptr) {
       AppendNamedRow(body, row, value, i + 1, *name);
     } else {

@@ -46,10 +46,9 @@ void AppendFamily(std::string& body, const SensorSnapshot& s, const Family& fami
   }
 }
 
-void AppendLabel(std::string& body, const char* name, const std::wstring& value) {
+void AppendLabel(std::string& body, const char* name, const NameText& value) {
   if (value.empty()) return;  // unknown: left out
-  body.append(",").append(name).append("=\"");
-  body.append(EscapeLabelValue(WideToUtf8(value))).append("\"");
+  body.append(",").append(name).append("=\"").append(value.label_value).append("\"");
 }
 
 // One info series per named reading, joining on `sensor` with the readings'
@@ -62,7 +61,11 @@ void AppendInfo(std::string& body, const SensorSnapshot& s, const SensorNames& n
       const SensorName& n = names.kinds[static_cast<int>(family.kind)][static_cast<std::size_t>(i)];
       if (n.name.empty()) continue;
       body.append("kelvane_sensor_info{kind=\"").append(render::KindWord(family.kind));
-      body.append("\",sensor=\"").append(std::to_string(i + 1)).append("\"");
+      char number[16];
+      auto [end, error] = std::to_chars(number, number + sizeof number, i + 1);
+      body.append("\",sensor=\"");
+      body.append(number, error == std::errc() ? static_cast<std::size_t>(end - number) : 0);
+      body += '"';
       AppendLabel(body, "name", n.name);
       AppendLabel(body, "chip", n.chip);
       AppendLabel(body, "chip_name", n.chip_name);

@@ -77,12 +77,12 @@ void AppendPiece(std::string& body, const wchar_t* format, double value, int num
 
 void AppendWide(std::string& body, const CWString& text) { AppendNarrowed(body, text.View()); }
 
-const std::wstring* NameOf(const SensorNames* names, Kind kind, int index) {
+const SensorName* NameOf(const SensorNames* names, Kind kind, int index) {
   if (names == nullptr || !names->any) return nullptr;
   const auto& list = names->kinds[static_cast<int>(kind)];
   if (index < 0 || static_cast<std::size_t>(index) >= list.size()) return nullptr;
-  const std::wstring& name = list[static_cast<std::size_t>(index)].name;
-  return name.empty() ? nullptr : &name;
+  const SensorName& name = list[static_cast<std::size_t>(index)];
+  return name.name.empty() ? nullptr : &name;
 }
 
 void AppendShortestNumber(std::string& body, double value) {

@@ -21,8 +21,8 @@ int Count(const SensorSnapshot& s, Kind kind);
 void AppendPiece(std::string& body, const wchar_t* format, double value, int number = 0);
 void AppendWide(std::string& body, const CWString& text);
 
-// The name of reading `index` of a kind, or null when it has none.
-const std::wstring* NameOf(const SensorNames* names, Kind kind, int index);
+// The names of reading `index` of a kind, or null when it has no name.
+const SensorName* NameOf(const SensorNames* names, Kind kind, int index);
 // The shortest text that reads back as the same double; always '.'.
 void AppendShortestNumber(std::string& body, double value);
 // "temperature", "fan", "voltage".

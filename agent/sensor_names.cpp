@@ -1,5 +1,7 @@
 #include "agent/sensor_names.h"
 
+#include "agent/renderers.h"
+#include "foundation/conversions.h"
 #include "platform/text.h"
 
 namespace {
@@ -14,6 +16,16 @@ std::wstring Joined(const std::wstring& a, const std::wstring& b) {
   if (a.empty()) return b;
   if (b.empty()) return a;
   return a + L" " + b;
+}
+
+NameText Text(std::wstring wide) {
+  NameText text;
+  text.wide = std::move(wide);
+  if (text.wide.empty()) return text;
+  const std::string utf8 = WideToUtf8(text.wide);
+  text.json = EscapeJson(utf8);
+  text.label_value = EscapeLabelValue(utf8);
+  return text;
 }
 
 int Entries(const SensorSnapshot& s, int kind) {
@@ -37,19 +49,21 @@ SensorNames NameSensors(const SensorSnapshot& snapshot, const ReadingLabels& lab
       SensorName& n = names.kinds[kind][static_cast<std::size_t>(i)];
       if (source_fits) {
         const SourceName& from = source.kinds[kind][static_cast<std::size_t>(i)];
-        n.chip = CleanLabel(Wide(from.chip), kMaxSourceNamesBytes);
-        n.chip_name = CleanLabel(Wide(from.chip_name), kMaxSourceNamesBytes);
-        n.input = CleanLabel(Wide(from.input), kMaxSourceNamesBytes);
-        n.label = CleanLabel(Wide(from.label), kMaxSourceNamesBytes);
+        n.chip = Text(CleanLabel(Wide(from.chip), kMaxSourceNamesBytes));
+        n.chip_name = Text(CleanLabel(Wide(from.chip_name), kMaxSourceNamesBytes));
+        n.input = Text(CleanLabel(Wide(from.input), kMaxSourceNamesBytes));
+        n.label = Text(CleanLabel(Wide(from.label), kMaxSourceNamesBytes));
       }
       const std::wstring& user = labels.text[kind][static_cast<std::size_t>(i)];
       if (!user.empty()) {
-        n.name = user;
+        n.name = Text(user);
       } else if (!n.label.empty()) {
-        n.name = Joined(n.chip_name, n.label);
+        n.name = Text(Joined(n.chip_name.wide, n.label.wide));
       } else if (!n.input.empty()) {
-        n.name = Joined(n.chip_name, n.input);
+        n.name = Text(Joined(n.chip_name.wide, n.input.wide));
       }
+      // The page's narrow text (a character its code page lacks becomes '?').
+      if (!n.name.empty()) n.page = " (" + EscapeMarkup(WideToAnsi(n.name.wide)) + ")";
       names.any = names.any || !n.name.empty();
     }
   }

@@ -16,9 +16,19 @@
 #include "sensors/sensor_snapshot.h"
 #include "sensors/source_names.h"
 
+// One text, and its forms in the answers, made once per set of names so
+// that an answer only appends them.
+struct NameText {
+  std::wstring wide;        // empty: unknown (or no name)
+  std::string json;         // UTF-8, escaped for a JSON string
+  std::string label_value;  // UTF-8, escaped for a Prometheus label value
+  bool empty() const { return wide.empty(); }
+};
+
 struct SensorName {
-  std::wstring name;                           // empty: none
-  std::wstring chip, chip_name, input, label;  // empty when unknown
+  NameText name;  // empty: none
+  NameText chip, chip_name, input, label;
+  std::string page;  // " (name)": the page's narrow text, escaped; empty without a name
 };
 
 struct SensorNames {

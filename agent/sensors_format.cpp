@@ -1,5 +1,8 @@
 // ?format=sensors: every reading typed, named and placed, in one JSON
 // document (RFC 8259, UTF-8), the stable answer for programs.
+#include <charconv>
+#include <string_view>
+
 #include "agent/render_common.h"
 #include "agent/renderers.h"
 #include "foundation/conversions.h"
@@ -13,15 +16,17 @@ constexpr struct {
   const char* unit;
 } kKinds[] = {{Kind::Temperature, "celsius"}, {Kind::Fan, "rpm"}, {Kind::Voltage, "volts"}};
 
-void AppendText(std::string& body, const char* key, const std::wstring& value) {
+void AppendText(std::string& body, const char* key, const NameText& value) {
   if (value.empty()) return;  // unknown: left out
-  body.append(",\"").append(key).append("\":\"");
-  body.append(EscapeJson(WideToUtf8(value))).append("\"");
+  body.append(",\"").append(key).append("\":\"").append(value.json).append("\"");
 }
 
 void AppendSensor(std::string& body, const SensorSnapshot& s, Kind kind, const char* unit, int i,
                   const SensorName* n) {
-  const std::string index = std::to_string(i + 1);
+  char digits[16];
+  auto [end, error] = std::to_chars(digits, digits + sizeof digits, i + 1);
+  const std::string_view index(digits,
+                               error == std::errc() ? static_cast<std::size_t>(end - digits) : 0);
   body.append("{\"id\":\"").append(render::KindWord(kind)).append(index);
   body.append("\",\"kind\":\"").append(render::KindWord(kind));
   body.append("\",\"index\":").append(index);

@@ -29,13 +29,13 @@ TEST(SensorNames, TheRule) {
   labels.empty = false;
   const SensorNames names = NameSensors(Example(), labels, ExampleSource());
   EXPECT_TRUE(names.any);
-  EXPECT_EQ(names.kinds[0][0].name, L"coretemp Package id 0");  // chip name and driver label
-  EXPECT_EQ(names.kinds[0][1].name, L"nvme temp1");             // chip name and input
-  EXPECT_EQ(names.kinds[1][0].name, L"Rear fan");               // the user's label first
-  EXPECT_EQ(names.kinds[1][1].name, L"");                       // nothing known
-  EXPECT_EQ(names.kinds[2][0].name, L"nct6775 Vcore");
-  EXPECT_EQ(names.kinds[2][1].name, L"in1");
-  EXPECT_EQ(names.kinds[0][0].chip, L"platform_coretemp_0");
+  EXPECT_EQ(names.kinds[0][0].name.wide, L"coretemp Package id 0");  // chip name and driver label
+  EXPECT_EQ(names.kinds[0][1].name.wide, L"nvme temp1");             // chip name and input
+  EXPECT_EQ(names.kinds[1][0].name.wide, L"Rear fan");               // the user's label first
+  EXPECT_EQ(names.kinds[1][1].name.wide, L"");                       // nothing known
+  EXPECT_EQ(names.kinds[2][0].name.wide, L"nct6775 Vcore");
+  EXPECT_EQ(names.kinds[2][1].name.wide, L"in1");
+  EXPECT_EQ(names.kinds[0][0].chip.wide, L"platform_coretemp_0");
 }
 
 TEST(SensorNames, SourceNamesForAnotherSetOfEntriesAreNotUsed) {
@@ -124,7 +124,8 @@ TEST(SensorNames, AHostileNameIsTextInEveryAnswer) {
   labels.text[0][0] = CleanLabel(L"<a&b\"c\\d,e{0}f\ng \x00E9\x20AC");
   labels.empty = false;
   const SensorNames names = NameSensors(s, labels, SourceNames{});
-  EXPECT_EQ(names.kinds[0][0].name, L"<a&b\"c\\d,e{0}fg \x00E9\x20AC");  // the line feed dropped
+  EXPECT_EQ(names.kinds[0][0].name.wide,
+            L"<a&b\"c\\d,e{0}fg \x00E9\x20AC");  // the line feed dropped
   std::string page, prom, json;
   RenderHtml(page, &s, CWString(), true, 8167, &names);
   RenderPrometheus(prom, &s, CWString(), &names);
