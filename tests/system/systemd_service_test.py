@@ -89,6 +89,13 @@ class Container:
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
             start_new_session=True)
         self.leader = None
+        try:
+            self.wait_for_boot()
+        except BaseException:
+            self.close()  # a container that did not boot is stopped all the same
+            raise
+
+    def wait_for_boot(self):
         deadline = time.monotonic() + 120
         while time.monotonic() < deadline and self.leader is None:
             self.leader = self.find_init(str(self.process.pid), 3)
