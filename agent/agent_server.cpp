@@ -45,7 +45,7 @@ bool IsOnOrOne(const std::string& value) {
 // The first problem that stops the readings from being shown, or empty text.
 // `monitor_found` is whether the monitor's program exists.
 CWString ErrorText(const std::wstring& monitor_path, bool monitor_found, bool tested,
-                   const SensorSnapshot*& view, std::string* names_text) {
+                   const SensorSnapshot*& view, std::string* names_text, bool may_start) {
   CWString error;
   if (!monitor_found) {
     Format(error, L"ERROR: {0} not found.", monitor_path.c_str());
@@ -53,7 +53,7 @@ CWString ErrorText(const std::wstring& monitor_path, bool monitor_found, bool te
     error = L"Indicate Kelvane has been tested on this server and then refresh the page";
   } else {
     CWString attach_error;
-    view = AttachSensorSnapshot(monitor_path.c_str(), attach_error, names_text);
+    view = AttachSensorSnapshot(monitor_path.c_str(), attach_error, names_text, may_start);
     if (view == nullptr) {
       Format(error, L"ERROR: Failed to connect to Kelvane shared memory.  {0}", attach_error);
     } else if (!IsValidSnapshot(*view)) {
@@ -101,6 +101,42 @@ std::shared_ptr<const SensorNames> NamesFor(const std::wstring& settings,
   made->names = names;
   return names;
 }
+
+// One look at the block: the error text that stops the readings from being
+// shown, and a copy of the readings whenever there is a view. The attach runs
+// one at a time; the readings are copied out under the lock, since the next
+// attach releases the view, and rendered from the copy without holding it.
+struct ReadingsRead {
+  CWString error;
+  bool has_view = false;
+  SensorSnapshot readings;
+  std::string names_text;
+};
+
+ReadingsRead ReadReadings(const std::wstring& monitor_path, bool tested, bool with_names,
+                          bool may_start) {
+  ReadingsRead read;
+  // The existence test needs no lock, so it is made before: the lock is
+  // then held only for the attach.
+  const bool monitor_found = platform::PathExists(monitor_path);
+  CAcquireCS hold(RenderLock());
+  const SensorSnapshot* attached = nullptr;
+  read.error = ErrorText(monitor_path, monitor_found, tested, attached,
+                         with_names ? &read.names_text : nullptr, may_start);
+  if (attached != nullptr) {
+    CopySnapshot(*attached, read.readings);
+    read.has_view = true;
+  }
+  // A look that may not start the monitor keeps no handle on the block
+  // either, so that a monitor's block ends when the monitor does.
+  if (!may_start) ReleaseSnapshot(TheSnapshotState());
+  return read;
+}
+
+// The dashboard loads nothing from another host, and says so to the browser.
+constexpr const char* kDashboardPolicy =
+    "Content-Security-Policy: default-src 'none'; script-src 'unsafe-inline'; "
+    "style-src 'unsafe-inline'; img-src data:; connect-src 'self'\r\n";
 
 RequestOrigin OriginOf(const Request& request) {
   return {request.IsPost(), request.Header("Origin"), request.Header("Referer"),
@@ -214,26 +250,21 @@ bool KelvaneHTTPAgentHTTPServer::HandleRequest(Request& request, const std::wstr
     }
   }
   OutputFormat format = ChooseFormat(request.GetParam("format"));
-  const bool with_names = ShowsNames(format);
-  std::string names_text;
-  // The attach call runs one request at a time; the readings are copied out
-  // under the lock, since the next attach call releases the view, and
-  // rendered from the copy without holding it. The existence test needs no
-  // lock, so it is made before: the lock is then held only for the attach.
-  const bool monitor_found = platform::PathExists(monitor_path);
-  SensorSnapshot readings;
-  const SensorSnapshot* view = nullptr;
-  CWString error;
-  {
-    CAcquireCS hold(RenderLock());
-    const SensorSnapshot* attached = nullptr;
-    error = ErrorText(monitor_path, monitor_found, tested, attached,
-                      with_names ? &names_text : nullptr);
-    if (attached != nullptr) {
-      CopySnapshot(*attached, readings);
-      view = &readings;
-    }
+  if (format == OutputFormat::Dashboard) {
+    request.SetExtraHeaderLines(AllowOriginLines(stored.allow_origin) + kDashboardPolicy);
+    request.SetResponseOfType(kStatusOk, std::string(DashboardPage()), kDashboardContentType);
+    return true;
   }
+  if (format == OutputFormat::History) {
+    AnswerHistory(request, tested);
+    return true;
+  }
+  const bool with_names = ShowsNames(format);
+  ReadingsRead read = ReadReadings(monitor_path, tested, with_names, true);
+  const SensorSnapshot& readings = read.readings;
+  const SensorSnapshot* view = read.has_view ? &read.readings : nullptr;
+  const CWString& error = read.error;
+  const std::string& names_text = read.names_text;
   std::shared_ptr<const SensorNames> shown;
   if (with_names && view != nullptr && error.IsEmpty()) {
     shown = NamesFor(settings, names_text, readings);
@@ -258,11 +289,71 @@ bool KelvaneHTTPAgentHTTPServer::HandleRequest(Request& request, const std::wstr
       RenderPrometheus(body, view, error, names);
       request.SetResponseOfType(kStatusOk, body, kPrometheusContentType);
       return true;
-    case OutputFormat::Sensors:
-      RenderSensors(body, view, error, names);
+    case OutputFormat::Sensors: {
+      SlotExtremes extremes;
+      if (history_ != nullptr) extremes = history_->History().ExtremesSinceStart();
+      RenderSensors(body, view, error, names, history_ != nullptr ? &extremes : nullptr);
       request.SetResponseOfType(kStatusOk, body, kSensorsContentType);
       return true;
+    }
+    case OutputFormat::History:
+    case OutputFormat::Dashboard:
+      break;  // answered above
   }
   request.SetResponseText(kStatusOk, body.c_str(), FormatExtension(format));
   return true;
+}
+
+void KelvaneHTTPAgentHTTPServer::StartHistory(std::size_t seconds) {
+  if (seconds == 0 || history_ != nullptr) return;
+  MonitorPath();  // the paths, worked out before the sampler reads them
+  history_ = std::make_unique<HistorySampler>(
+      seconds, [this](SampleRead& read) { ReadForHistory(read); }, SystemClockMs);
+  history_->Start();
+}
+
+void KelvaneHTTPAgentHTTPServer::StopHistory() {
+  if (history_ != nullptr) history_->Stop();
+}
+
+void KelvaneHTTPAgentHTTPServer::ReadForHistory(SampleRead& read) {
+  // The same rules as a request's, so the dashboard agrees with the page,
+  // but nothing is started and no setting changes.
+  const bool tested = ReadCanLaunchFrom(settings_path_);
+  ReadingsRead look = ReadReadings(monitor_path_, tested, true, false);
+  read.valid = look.has_view && look.error.IsEmpty();
+  read.error = look.error;
+  if (read.valid) {
+    read.readings = look.readings;
+    read.names_text = std::move(look.names_text);
+  }
+}
+
+void KelvaneHTTPAgentHTTPServer::AnswerHistory(Request& request, bool tested) {
+  HistoryAnswer answer;
+  HistoryCopy copy;
+  std::shared_ptr<const SensorNames> names;
+  const HistorySampler* sampler = history_.get();
+  if (sampler == nullptr) {
+    answer.error = L"History is off (History=0 in the settings file)";
+  } else {
+    HistorySampler::Latest latest = sampler->LatestState();
+    answer.seconds = sampler->Seconds();
+    answer.up = latest.up;
+    answer.error = latest.sampled ? latest.error : CWString(L"No sample has been taken yet");
+    if (!latest.up) {
+      // The sampler never starts the monitor; a request may, as every
+      // request does, and its error text is the fresher one.
+      ReadingsRead read = ReadReadings(monitor_path_, tested, false, true);
+      if (!read.error.IsEmpty()) answer.error = read.error;
+    }
+    copy = sampler->History().Since(ParseSince(request.GetParam("since")));
+    answer.copy = &copy;
+    if (latest.have_readings) names = NamesFor(settings_path_, latest.names_text, latest.readings);
+    answer.names = names.get();
+  }
+  std::string body;
+  body.reserve(kBodyReserve);
+  RenderHistory(body, answer);
+  request.SetResponseOfType(kStatusOk, body, kSensorsContentType);
 }

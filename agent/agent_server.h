@@ -10,9 +10,11 @@
 // limits who may carry out a settings action (refused ones get 403 and change
 // nothing); "AllowOrigin" adds an Access-Control-Allow-Origin line to every
 // answer. Without them every answer is as before, byte for byte.
+#include <memory>
 #include <mutex>
 #include <string>
 
+#include "history/history_sampler.h"
 #include "http/http_server.h"
 
 class KelvaneHTTPAgentHTTPServer : public HTTPServer {
@@ -27,6 +29,14 @@ class KelvaneHTTPAgentHTTPServer : public HTTPServer {
   // The monitor's executable beside the agent, worked out once.
   const std::wstring& MonitorPath();
 
+  // Starts sampling the readings once a second, keeping `seconds` of them
+  // for ?format=history and the dashboard; 0 keeps none and starts no
+  // thread. Call once, before Start (requests read the sampler unlocked).
+  void StartHistory(std::size_t seconds);
+  void StopHistory();
+  // The sampler, or null while the history is off.
+  const HistorySampler* History() const { return history_.get(); }
+
  protected:
   // Where the agent's executable and its settings file are; tests override.
   virtual std::wstring AgentExecutablePath() const;
@@ -35,6 +45,10 @@ class KelvaneHTTPAgentHTTPServer : public HTTPServer {
  private:
   // Paths that never change while the agent runs, worked out once.
   void ComputePaths();
+  // The sampler's look at the block: never starts the monitor.
+  void ReadForHistory(SampleRead& read);
+  void AnswerHistory(Request& request, bool tested);
+  std::unique_ptr<HistorySampler> history_;
   std::once_flag paths_once_;
   std::wstring monitor_path_, exe_path_, settings_path_;
 };

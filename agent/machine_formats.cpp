@@ -31,6 +31,8 @@ OutputFormat ChooseFormat(const std::string& parameter) {
   if (lower == "simple") return OutputFormat::Simple;
   if (lower == "prometheus") return OutputFormat::Prometheus;
   if (lower == "sensors") return OutputFormat::Sensors;
+  if (lower == "history") return OutputFormat::History;
+  if (lower == "dashboard") return OutputFormat::Dashboard;
   return OutputFormat::Html;
 }
 

@@ -103,6 +103,23 @@ const char* KindWord(Kind kind) {
   return "";
 }
 
+const char* UnitWord(Kind kind) {
+  switch (kind) {
+    case Kind::Temperature:
+      return "celsius";
+    case Kind::Fan:
+      return "rpm";
+    case Kind::Voltage:
+      return "volts";
+  }
+  return "";
+}
+
+void AppendStoredValue(std::string& body, Kind kind, std::int32_t stored) {
+  const double value = static_cast<double>(stored);
+  AppendShortestNumber(body, kind == Kind::Fan ? value : value / 100.0);
+}
+
 }  // namespace render
 
 std::string EscapeJson(const std::string& text) {

@@ -1,5 +1,6 @@
 #pragma once
 // Pieces shared by the renderers.
+#include <cstdint>
 #include <string>
 
 #include "agent/sensor_names.h"
@@ -27,5 +28,10 @@ const SensorName* NameOf(const SensorNames* names, Kind kind, int index);
 void AppendShortestNumber(std::string& body, double value);
 // "temperature", "fan", "voltage".
 const char* KindWord(Kind kind);
+// The unit of a kind's values in the JSON answers: "celsius", "rpm", "volts".
+const char* UnitWord(Kind kind);
+// A stored value (hundredths of a degree or volt; RPM) in natural units, as
+// the shortest number that reads back the same.
+void AppendStoredValue(std::string& body, Kind kind, std::int32_t stored);
 
 }  // namespace render

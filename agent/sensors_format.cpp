@@ -11,18 +11,27 @@ using render::Kind;
 
 namespace {
 
-constexpr struct {
-  Kind kind;
-  const char* unit;
-} kKinds[] = {{Kind::Temperature, "celsius"}, {Kind::Fan, "rpm"}, {Kind::Voltage, "volts"}};
+constexpr Kind kKinds[] = {Kind::Temperature, Kind::Fan, Kind::Voltage};
 
 void AppendText(std::string& body, const char* key, const NameText& value) {
   if (value.empty()) return;  // unknown: left out
   body.append(",\"").append(key).append("\":\"").append(value.json).append("\"");
 }
 
-void AppendSensor(std::string& body, const SensorSnapshot& s, Kind kind, const char* unit, int i,
-                  const SensorName* n) {
+// The lowest and highest value since the agent started, the one shown now
+// included (the last sample may be up to a second old).
+void AppendExtremes(std::string& body, const SensorSnapshot& s, Kind kind, int i,
+                    const Extremes& seen) {
+  Extremes extremes = seen;
+  extremes.Add(SlotValue(s, static_cast<int>(kind) * kMaxSensorEntries + i));
+  body.append(",\"min\":");
+  render::AppendStoredValue(body, kind, extremes.min);
+  body.append(",\"max\":");
+  render::AppendStoredValue(body, kind, extremes.max);
+}
+
+void AppendSensor(std::string& body, const SensorSnapshot& s, Kind kind, int i, const SensorName* n,
+                  const Extremes* seen) {
   char digits[16];
   auto [end, error] = std::to_chars(digits, digits + sizeof digits, i + 1);
   const std::string_view index(digits,
@@ -34,7 +43,8 @@ void AppendSensor(std::string& body, const SensorSnapshot& s, Kind kind, const c
   body.append(",\"value\":");
   // Natural units at full precision: fans in RPM as stored, never / 100.
   render::AppendShortestNumber(body, render::Scaled(s, kind, i, false));
-  body.append(",\"unit\":\"").append(unit).append("\"");
+  if (seen != nullptr) AppendExtremes(body, s, kind, i, *seen);
+  body.append(",\"unit\":\"").append(render::UnitWord(kind)).append("\"");
   if (n != nullptr) {
     AppendText(body, "chip", n->chip);
     AppendText(body, "chip_name", n->chip_name);
@@ -47,7 +57,7 @@ void AppendSensor(std::string& body, const SensorSnapshot& s, Kind kind, const c
 }  // namespace
 
 void RenderSensors(std::string& body, const SensorSnapshot* view, const CWString& error,
-                   const SensorNames* names) {
+                   const SensorNames* names, const SlotExtremes* extremes) {
   if (!error.IsEmpty()) {
     body.append("{\"up\":false,\"error\":\"").append(EscapeJson(WideToUtf8(error.View())));
     body.append("\",\"sensors\":[]}");
@@ -55,7 +65,7 @@ void RenderSensors(std::string& body, const SensorSnapshot* view, const CWString
   }
   body += "{\"up\":true,\"error\":null,\"sensors\":[";
   bool first = true;
-  for (const auto& [kind, unit] : kKinds) {
+  for (Kind kind : kKinds) {
     const int count = render::Count(*view, kind);
     for (int i = 0; i < count; ++i) {
       if (!first) body += ',';
@@ -65,7 +75,12 @@ void RenderSensors(std::string& body, const SensorSnapshot* view, const CWString
         const auto& list = names->kinds[static_cast<int>(kind)];
         if (static_cast<std::size_t>(i) < list.size()) n = &list[static_cast<std::size_t>(i)];
       }
-      AppendSensor(body, *view, kind, unit, i, n);
+      const Extremes* seen = nullptr;
+      if (extremes != nullptr) {
+        seen =
+            &(*extremes)[static_cast<std::size_t>(static_cast<int>(kind) * kMaxSensorEntries + i)];
+      }
+      AppendSensor(body, *view, kind, i, n, seen);
     }
   }
   body += "]}";

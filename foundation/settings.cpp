@@ -43,3 +43,23 @@ std::wstring ReadBind() { return ReadBindFrom(SettingsFilePath()); }
 std::uint16_t ReadPort() { return ReadPortFrom(SettingsFilePath()); }
 
 bool ReadCanLaunch() { return ReadCanLaunchFrom(SettingsFilePath()); }
+
+std::int32_t HistorySecondsFromText(const std::wstring& text) {
+  std::size_t begin = text.find_first_not_of(L" \t");
+  std::size_t end = text.find_last_not_of(L" \t");
+  if (begin == std::wstring::npos) return kDefaultHistorySeconds;
+  std::int64_t value = 0;
+  for (std::size_t i = begin; i <= end; ++i) {
+    if (text[i] < L'0' || text[i] > L'9') return kDefaultHistorySeconds;
+    value = value * 10 + (text[i] - L'0');
+    if (value > kMaxHistorySeconds) return kMaxHistorySeconds;
+  }
+  return static_cast<std::int32_t>(value);
+}
+
+std::int32_t ReadHistorySecondsFrom(const std::wstring& file) {
+  const wchar_t* const key = L"History";
+  std::wstring value;
+  platform::ReadIniSection(file, kSettingsSection, nullptr, nullptr, nullptr, 0, &key, &value, 1);
+  return HistorySecondsFromText(value);
+}

@@ -32,3 +32,12 @@ std::wstring ReadBind();
 // The same reads from a given settings file.
 std::uint16_t ReadPortFrom(const std::wstring& file);
 bool ReadCanLaunchFrom(const std::wstring& file);
+
+// The optional "History" key: how many seconds of readings the agent keeps
+// for its dashboard, one sample a second. Missing, empty or not a whole
+// number: the default; above the maximum: the maximum; 0: none kept (and no
+// sampling at all).
+inline constexpr std::int32_t kDefaultHistorySeconds = 3600;
+inline constexpr std::int32_t kMaxHistorySeconds = 86400;
+std::int32_t HistorySecondsFromText(const std::wstring& text);
+std::int32_t ReadHistorySecondsFrom(const std::wstring& file);

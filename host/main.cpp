@@ -16,5 +16,6 @@ int AgentMain(int show_command) {
   // without destroying anything the workers still use.
   TheAgentServer().Stop();
   TheAgentServer().WaitForListener();
+  TheAgentServer().StopHistory();
   return exit_code;
 }

@@ -5,6 +5,7 @@
 #include "foundation/apply_settings.h"
 #include "foundation/cmdline.h"
 #include "foundation/conversions.h"
+#include "foundation/exe_files.h"
 #include "foundation/format.h"
 #include "foundation/ip_address.h"
 #include "foundation/log.h"
@@ -145,6 +146,11 @@ int CKelvaneHTTPAgentModule::Run(int show_command) {
     shutdown = true;
   }
   port = ReadPort();
+  if (!shutdown) {
+    // Before the first request, which reads the sampler without a lock.
+    TheAgentServer().StartHistory(
+        static_cast<std::size_t>(ReadHistorySecondsFrom(SettingsFilePath())));
+  }
   if (!shutdown && !StartListening(TheAgentServer(), port)) return kExitNotListening;
   if (OpensBrowser(show_command)) {
     ReportToEventLog(L"Open browser");

@@ -4,7 +4,8 @@
 #   install-deps.sh run    only what building and running the Linux agent needs
 # Safe to run again: apt-get skips what is already there.
 set -euo pipefail
-run_packages=(cmake g++ make)                       # the native build
+run_packages=(cmake g++ make                        # the native build
+  curl ca-certificates)                             # the dashboard's chart library (npm registry)
 test_packages=(
   libgtest-dev libbenchmark-dev                     # unit tests and benchmarks
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64    # Windows cross build
@@ -14,6 +15,7 @@ test_packages=(
   wrk nginx-light curl                              # benchmarks
   clang libclang-rt-14-dev                          # fuzz targets (libFuzzer and its sanitizers)
   prometheus                                        # promtool and a real scrape of the agent
+  chromium chromium-driver python3-selenium         # the dashboard in a real browser
   dpkg-dev lintian nsis                             # the packages (scripts/package.sh)
 )
 packages=("${run_packages[@]}")
@@ -33,6 +35,14 @@ if [ ${#missing[@]} -gt 0 ]; then
   fi
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+# The browser packages the dashboard embeds, pinned by package-lock.json,
+# owned by whoever ran sudo rather than root.
+here=$(cd "$(dirname "$0")" && pwd)
+if [ -n "${SUDO_USER:-}" ] && [ "$SUDO_USER" != root ]; then
+  sudo -u "$SUDO_USER" bash "$here/fetch-browser-packages.sh"
+else
+  bash "$here/fetch-browser-packages.sh"
 fi
 [ "${1:-all}" = run ] && exit 0
 # A locale whose decimal point is a comma: the formatter must still write '.'.

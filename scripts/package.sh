@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 deb_only=false
 [ "${1:-}" = --deb ] && deb_only=true
-packages=(cmake g++ make dpkg-dev lintian)
+packages=(cmake g++ make dpkg-dev lintian curl ca-certificates)
 $deb_only || packages+=(nsis g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64)
 missing=()
 for p in "${packages[@]}"; do
@@ -21,6 +21,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
+bash scripts/fetch-browser-packages.sh  # the dashboard's chart library
 version=$(sed -n 's/^project(KelvaneHTTPAgent VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 [ -n "$version" ] || { echo "package.sh: no version in CMakeLists.txt" >&2; exit 1; }
 jobs=$(nproc)

@@ -21,5 +21,6 @@ if compgen -G '/sys/class/hwmon/hwmon*/*_input' >/dev/null ||
 else
   echo "Readings: SIMULATED -- this machine publishes no hardware sensors in /sys/class/hwmon."
 fi
-echo "Serving on http://localhost:${port:-8167}/ (also ?format=simple, xml, json). Ctrl-C stops."
+echo "Serving on http://localhost:${port:-8167}/ (also ?format=simple, xml, json);"
+echo "the dashboard: http://localhost:${port:-8167}/?format=dashboard. Ctrl-C stops."
 exec ./KelvaneHTTPAgent -d

@@ -69,7 +69,7 @@ void ReleaseSnapshot(SnapshotState& state) {
 }
 
 const SensorSnapshot* AttachSensorSnapshot(const wchar_t* monitor_path, CWString& error_text,
-                                           std::string* names_text) {
+                                           std::string* names_text, bool may_start_monitor) {
   if (names_text != nullptr) names_text->clear();
   SnapshotState& state = TheSnapshotState();
   ReleaseSnapshot(state);
@@ -79,7 +79,7 @@ const SensorSnapshot* AttachSensorSnapshot(const wchar_t* monitor_path, CWString
   std::uint32_t open_error = state.mapping == platform::kNoMapping ? platform::LastError() : 0;
   // A block that is there but refused is no reason to start the monitor:
   // starting it cannot mend it.
-  if (state.mapping == platform::kNoMapping && refusal.empty()) {
+  if (state.mapping == platform::kNoMapping && refusal.empty() && may_start_monitor) {
     bool earlier_monitor_runs = false;
     if (state.monitor != platform::kNoProcess) {
       earlier_monitor_runs =

@@ -15,9 +15,11 @@
 #include "sensors/sensor_snapshot.h"
 
 // With `names_text`, also the text our monitor published beside that very
-// block (sensors/source_names.h), empty when there is none.
+// block (sensors/source_names.h), empty when there is none. Without
+// `may_start_monitor`, a missing block is only reported: nothing is started.
 const SensorSnapshot* AttachSensorSnapshot(const wchar_t* monitor_path, CWString& error_text,
-                                           std::string* names_text = nullptr);
+                                           std::string* names_text = nullptr,
+                                           bool may_start_monitor = true);
 
 // Copies the readings out of a view. A view of the outside monitor's live
 // block (Windows) may change under the copy: it is copied until two copies

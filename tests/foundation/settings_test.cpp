@@ -198,6 +198,31 @@ TEST(Settings, AccessKeysWithCommentsAndOddSpacing) {
   }
 }
 
+TEST(Settings, HistorySecondsDefaultCapAndOff) {
+  const struct {
+    const char* content;
+    std::int32_t seconds;
+  } cases[] = {
+      {"[Settings]\r\nPort=8080\r\n", kDefaultHistorySeconds},
+      {"[Settings]\r\nHistory=600\r\n", 600},
+      {"[settings]\n history =  120 \n", 120},
+      {"[Settings]\r\nHistory=0\r\n", 0},
+      {"[Settings]\r\nHistory=86400\r\n", kMaxHistorySeconds},
+      {"[Settings]\r\nHistory=86401\r\n", kMaxHistorySeconds},
+      {"[Settings]\r\nHistory=99999999999999999999\r\n", kMaxHistorySeconds},
+      {"[Settings]\r\nHistory=\r\n", kDefaultHistorySeconds},
+      {"[Settings]\r\nHistory=-5\r\n", kDefaultHistorySeconds},
+      {"[Settings]\r\nHistory=1h\r\n", kDefaultHistorySeconds},
+      {"[Other]\r\nHistory=5\r\n", kDefaultHistorySeconds},
+  };
+  TempDir dir;
+  const std::wstring file = (dir / "agent.ini").wstring();
+  for (const auto& c : cases) {
+    WriteFile(dir / "agent.ini", c.content);
+    EXPECT_EQ(ReadHistorySecondsFrom(file), c.seconds) << c.content;
+  }
+}
+
 TEST(ApplySettings, RoundTripKeepsCommentsAndOtherSections) {
   TempDir dir;
   std::wstring file = (dir / "agent.ini").wstring();

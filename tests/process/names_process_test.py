@@ -81,7 +81,8 @@ def three_chips_are_named_in_every_answer():
                                                  "temperature4", "fan1", "voltage1"], body)
         kv.check(by_id["temperature1"] == {
             "id": "temperature1", "kind": "temperature", "index": 1, "name": "nvme Composite",
-            "value": 35.85, "unit": "celsius", "chip": "nvme_nvme0", "chip_name": "nvme",
+            "value": 35.85, "min": 35.85, "max": 35.85, "unit": "celsius", "chip": "nvme_nvme0",
+            "chip_name": "nvme",
             "input": "temp1", "label": "Composite"}, by_id["temperature1"])
         kv.check(by_id["temperature2"]["name"] == "coretemp Package id 0" and
                  by_id["temperature2"]["chip"] == "platform_coretemp_0", body)
