@@ -82,9 +82,10 @@ wait_port() {
 wait_port "$ours_port"
 wait_port "$nginx_port"
 
+wrk_script=bench/wrk_report.lua
 run() {  # name port path connections
-  wrk -t2 -c"$4" -d2s -H 'Connection: close' "http://127.0.0.1:$2$3" >/dev/null 2>&1 || true
-  wrk -t2 -c"$4" -d"${duration}s" -H 'Connection: close' -s bench/wrk_report.lua \
+  wrk -t2 -c"$4" -d2s -H 'Connection: close' -s "$wrk_script" "http://127.0.0.1:$2$3" >/dev/null 2>&1 || true
+  wrk -t2 -c"$4" -d"${duration}s" -H 'Connection: close' -s "$wrk_script" \
     "http://127.0.0.1:$2$3" | grep '^RESULT' | sed "s/^RESULT/$1 c=$4/"
 }
 
@@ -145,9 +146,13 @@ curl -s "http://127.0.0.1:$agent_port/?format=json" >"$work/www/agent.json"
 curl -s "http://127.0.0.1:$agent_port/" >"$work/www/agent.htm"
 curl -s "http://127.0.0.1:$agent_port/?format=prometheus" >"$work/www/agent.prom"
 curl -s "http://127.0.0.1:$agent_port/?format=sensors" >"$work/www/agent.sensors"
+# One second of history: the newest sample, as the dashboard polls it.
+since=$(( $(date +%s) * 1000 - 500 ))
+curl -s "http://127.0.0.1:$agent_port/?format=history&since=$since" >"$work/www/agent.history"
 echo
 echo "agent answers: JSON $(wc -c <"$work/www/agent.json") bytes, HTML $(wc -c <"$work/www/agent.htm") bytes," \
-  "Prometheus $(wc -c <"$work/www/agent.prom") bytes, sensors $(wc -c <"$work/www/agent.sensors") bytes" \
+  "Prometheus $(wc -c <"$work/www/agent.prom") bytes, sensors $(wc -c <"$work/www/agent.sensors") bytes," \
+  "one second of history $(wc -c <"$work/www/agent.history") bytes" \
   "(HTML, Prometheus and sensors with names)"
 echo "the agent and nginx, files of the same sizes, Connection: close ($rounds rounds)"
 for c in 8 64; do
@@ -163,6 +168,12 @@ for c in 8 64; do
   summary+=("$(tail -1 <<<"$line")")
   line=$(compare sensors "$c" agent-sensors "$agent_port" "/?format=sensors" \
          nginx-sensors "$nginx_port" /agent.sensors)
+  echo "$line"
+  summary+=("$(tail -1 <<<"$line")")
+  wrk_script=bench/wrk_history.lua
+  line=$(compare history-since "$c" agent-history "$agent_port" "/?format=history" \
+         nginx-history "$nginx_port" "/agent.history?format=history")
+  wrk_script=bench/wrk_report.lua
   echo "$line"
   summary+=("$(tail -1 <<<"$line")")
 done
