@@ -41,7 +41,7 @@ start() {
   printf '[Settings]\r\nPort=8167\r\nCanLaunch=1\r\nHistory=%s\r\n' "$2" > "$dir/KelvaneHTTPAgent.ini"
   unshare --net --mount --fork bash -c "
     mount -t tmpfs tmpfs /dev/shm && ip link set lo up
-    cd '$dir' && ./KelvaneHTTPAgent -d >/dev/null 2>&1 & echo \$! > '$dir/pid'; wait" &
+    cd '$dir' || exit 1; ./KelvaneHTTPAgent -d >/dev/null 2>&1 & echo \$! > '$dir/pid'; wait" &
   for _ in $(seq 100); do [ -s "$dir/pid" ] && break; sleep 0.1; done
   pids+=("$(cat "$dir/pid")")
 }

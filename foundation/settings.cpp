@@ -63,3 +63,8 @@ std::int32_t ReadHistorySecondsFrom(const std::wstring& file) {
   platform::ReadIniSection(file, kSettingsSection, nullptr, nullptr, nullptr, 0, &key, &value, 1);
   return HistorySecondsFromText(value);
 }
+
+std::size_t ReadMaxConnectionsFrom(const std::wstring& file) {
+  const std::int32_t value = platform::ReadIniInt(file, kSettingsSection, L"MaxConnections", 0);
+  return value > 0 ? static_cast<std::size_t>(value) : 0;
+}

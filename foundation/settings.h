@@ -3,6 +3,7 @@
 // "Settings": "Port" (default 8167; only the low 16 bits count, 0 means the
 // default) and "CanLaunch" (true only for 1). Every call reads the current
 // file, so a change made by anyone is seen by the next call.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -41,3 +42,8 @@ inline constexpr std::int32_t kDefaultHistorySeconds = 3600;
 inline constexpr std::int32_t kMaxHistorySeconds = 86400;
 std::int32_t HistorySecondsFromText(const std::wstring& text);
 std::int32_t ReadHistorySecondsFrom(const std::wstring& file);
+
+// The optional "MaxConnections" key: the cap on open connections, read at
+// start. Missing, 0 or not a whole number: 0, which leaves the server's
+// default (the open-file limit less a reserve).
+std::size_t ReadMaxConnectionsFrom(const std::wstring& file);

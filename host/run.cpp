@@ -13,6 +13,7 @@
 #include "foundation/settings.h"
 #include "host/module.h"
 #include "http/debug_print.h"
+#include "http/server_limits.h"
 #include "platform/desktop.h"
 #include "platform/paths.h"
 #include "platform/run_loop.h"
@@ -147,6 +148,7 @@ int CKelvaneHTTPAgentModule::Run(int show_command) {
   }
   port = ReadPort();
   if (!shutdown) {
+    ServerTimeouts().max_connections = ReadMaxConnectionsFrom(SettingsFilePath());
     // Before the first request, which reads the sampler without a lock.
     TheAgentServer().StartHistory(
         static_cast<std::size_t>(ReadHistorySecondsFrom(SettingsFilePath())));

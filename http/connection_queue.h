@@ -7,16 +7,10 @@
 #include <mutex>
 
 #include "http/manual_reset_event.h"
-#include "platform/net_address.h"
-#include "platform/socket.h"
+#include "http/waiting_room.h"
 
-class HTTPServer;
-
-struct QueueEntry {
-  platform::SocketHandle socket;
-  HTTPServer* server;
-  platform::IpAddress client;
-};
+// A connection whose request has arrived, waiting for a worker.
+using QueueEntry = Arrival;
 
 struct ConnectionQueue {
   std::deque<QueueEntry> entries;  // guarded by mutex

@@ -1,7 +1,9 @@
 #include "http/http_server.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
@@ -12,6 +14,7 @@
 #include "http/draining_sockets.h"
 #include "http/request.h"
 #include "http/server_limits.h"
+#include "http/waiting_room.h"
 #include "platform/clock.h"
 
 namespace {
@@ -78,7 +81,8 @@ bool ServeConnection(ConnectionQueue& queue, const QueueEntry& entry) {
   std::uint32_t started = platform::TickCount();
   try {
     Request request(entry.socket, entry.server, entry.client);
-    if (request.ReadRequest()) SendResponse(request);
+    request.UseRequestText(entry.text, entry.too_long, entry.received);
+    SendResponse(request);
   } catch (...) {
     // A failure while reading, handling or sending costs this connection only.
   }
@@ -89,6 +93,35 @@ bool ServeConnection(ConnectionQueue& queue, const QueueEntry& entry) {
   DebugPrint(L"Handled %d in %d ms", static_cast<int>(entry.socket),
              static_cast<int>(platform::TickCount() - started));
   return counted;
+}
+
+// The open connections, from accept until served or dismissed, against the
+// cap. Process-wide, like the queue.
+struct OpenConnections {
+  std::mutex mutex;
+  std::condition_variable ended;
+  std::size_t open = 0;
+};
+
+OpenConnections& TheOpenConnections() {
+  static OpenConnections* connections = new OpenConnections;  // used until the end
+  return *connections;
+}
+
+std::size_t ConnectionCap() {
+  if (ServerTimeouts().max_connections > 0) return ServerTimeouts().max_connections;
+  const std::size_t limit = platform::OpenFileLimit();
+  if (limit == 0) return kCapWithoutDescriptorLimit;
+  return limit > 2 * kDescriptorReserve ? limit - kDescriptorReserve : limit / 2;
+}
+
+void ConnectionEnded() {
+  OpenConnections& connections = TheOpenConnections();
+  {
+    std::lock_guard<std::mutex> hold(connections.mutex);
+    if (connections.open > 0) --connections.open;
+  }
+  connections.ended.notify_one();
 }
 
 // Ends an idle worker beyond the kept ones, so that a burst of connections
@@ -108,7 +141,7 @@ bool TakeConnection(ConnectionQueue& queue, QueueEntry& entry) {
   for (;;) {
     while (!queue.mutex.try_lock_for(std::chrono::milliseconds(ServerTimeouts().worker_mutex_ms))) {
     }
-    entry = QueueEntry{platform::kNoSocket, nullptr, {}};
+    entry = QueueEntry{};
     if (queue.entries.empty()) {
       queue.work_event.Reset();
     } else {
@@ -141,8 +174,72 @@ void WorkerThread() {
     // Uncounted before the look: the look serves whatever was counted on
     // this worker (or on another that has not looked yet).
     if (ServeConnection(queue, entry)) TakeFinishing(queue);
+    ConnectionEnded();
     ++queue.idle_workers;
   }
+}
+
+bool StartWorker();
+
+// Queues a connection whose request has arrived for the workers, starting
+// one when there are more entries than idle workers.
+void QueueConnection(Arrival&& arrival) {
+  ConnectionQueue& queue = TheConnectionQueue();
+  const platform::SocketHandle socket = arrival.socket;
+  if (!queue.mutex.try_lock_for(std::chrono::milliseconds(ServerTimeouts().queue_mutex_ms))) {
+    HTTPServer::CloseConnection(socket);
+    ConnectionEnded();
+    return;
+  }
+  bool start_thread = false;
+  try {
+    queue.entries.push_back(std::move(arrival));
+    start_thread = static_cast<int>(queue.entries.size()) > queue.idle_workers.load();
+  } catch (const std::bad_alloc&) {
+    // No room to queue it: this connection is closed, the server goes on.
+    queue.mutex.unlock();
+    DebugPrint(L"Out of memory queueing socket %d", static_cast<int>(socket));
+    HTTPServer::CloseConnection(socket);
+    ConnectionEnded();
+    return;
+  }
+  queue.mutex.unlock();
+  // Signalled after the unlock, so the woken worker does not block at once on
+  // the mutex still held here. A worker about to look at the queue takes
+  // this entry, so a sleeper is woken only when none is on its way. A worker
+  // that takes this entry first and finds the queue empty only makes the
+  // next waiter look once more.
+  if (TakeFinishing(queue)) {
+    queue.work_event.SetQuietly();
+  } else {
+    queue.work_event.Set();
+  }
+  DebugPrint(L"Set event for %d, startthread=%d", static_cast<int>(socket), start_thread ? 1 : 0);
+  if (start_thread) StartWorker();
+}
+
+// A connection that leaves the waiting room without a request to serve.
+void DismissConnection(platform::SocketHandle socket) {
+  HTTPServer::CloseConnection(socket);
+  ConnectionEnded();
+}
+
+std::int64_t MonotonicMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// The one waiting room of the process, and its thread, started at first use.
+// Null when the system refused either.
+WaitingRoom* TheWaitingRoom() {
+  static WaitingRoom* room = [] {
+    auto* made = new WaitingRoom(QueueConnection, DismissConnection, MonotonicMs);
+    if (made->Valid() && made->StartThread()) return made;
+    DebugPrint(L"Cannot start the waiting room");
+    delete made;
+    return static_cast<WaitingRoom*>(nullptr);
+  }();
+  return room;
 }
 
 bool StartWorker() {
@@ -288,7 +385,9 @@ HTTPServer::SetupState HTTPServer::WaitForSetup(int timeout_ms) const {
 }
 
 void HTTPServer::AcceptLoop() {
+  WaitingRoom* room = TheWaitingRoom();
   while (!stop_requested_) {
+    if (!WaitBelowCap()) break;
     platform::IpAddress client;
     platform::SocketHandle connection = platform::AcceptConnection(socket_, &client);
     if (connection == platform::kNoSocket) {
@@ -301,40 +400,28 @@ void HTTPServer::AcceptLoop() {
       continue;
     }
     DebugPrint(L"Accepted request on socket %d", static_cast<int>(connection));
-    QueueConnection(connection, client);
+    {
+      std::lock_guard<std::mutex> hold(TheOpenConnections().mutex);
+      ++TheOpenConnections().open;
+    }
+    if (room != nullptr) {
+      room->Admit(connection, this, client);
+    } else {
+      DismissConnection(connection);  // nowhere to wait: closed, the server goes on
+    }
   }
 }
 
-void HTTPServer::QueueConnection(platform::SocketHandle socket, const platform::IpAddress& client) {
-  ConnectionQueue& queue = TheConnectionQueue();
-  if (!queue.mutex.try_lock_for(std::chrono::milliseconds(ServerTimeouts().queue_mutex_ms))) {
-    CloseConnection(socket);
-    return;
+bool HTTPServer::WaitBelowCap() {
+  OpenConnections& connections = TheOpenConnections();
+  std::unique_lock<std::mutex> hold(connections.mutex);
+  // At the cap the kernel's backlog holds the next connections; the stop
+  // step is seen within one wait.
+  while (connections.open >= ConnectionCap()) {
+    if (stop_requested_) return false;
+    connections.ended.wait_for(hold, std::chrono::milliseconds(kAcceptBackoffMs));
   }
-  bool start_thread = false;
-  try {
-    queue.entries.push_back({socket, this, client});
-    start_thread = static_cast<int>(queue.entries.size()) > queue.idle_workers.load();
-  } catch (const std::bad_alloc&) {
-    // No room to queue it: this connection is closed, the server goes on.
-    queue.mutex.unlock();
-    DebugPrint(L"Out of memory queueing socket %d", static_cast<int>(socket));
-    CloseConnection(socket);
-    return;
-  }
-  queue.mutex.unlock();
-  // Signalled after the unlock, so the woken worker does not block at once on
-  // the mutex still held here. A worker about to look at the queue takes
-  // this entry, so a sleeper is woken only when none is on its way. A worker
-  // that takes this entry first and finds the queue empty only makes the
-  // next waiter look once more.
-  if (TakeFinishing(queue)) {
-    queue.work_event.SetQuietly();
-  } else {
-    queue.work_event.Set();
-  }
-  DebugPrint(L"Set event for %d, startthread=%d", static_cast<int>(socket), start_thread ? 1 : 0);
-  if (start_thread) StartWorker();
+  return !stop_requested_;
 }
 
 void HTTPServer::Stop() {

@@ -1,10 +1,14 @@
 #pragma once
 // HTTPServer: a small HTTP/1.1 server. Start runs the listener on its own
-// thread; accepted connections go to the process-wide queue, and workers,
-// started on demand, serve one connection at a time: read the request, call
-// HandleRequest, send the response in 1024-byte chunks, and hand the
-// connection to the graceful close. Every response closes its connection.
-// Sixteen idle workers are kept; idle ones beyond them end after a while.
+// thread. Accepted connections wait in the process-wide waiting room (one
+// thread, http/waiting_room.h) until their request has arrived; then they go
+// to the process-wide queue, and workers, started on demand, serve one
+// connection at a time: parse the request, call HandleRequest, send the
+// response in 1024-byte chunks, and hand the connection to the graceful
+// close. Every response closes its connection. Sixteen idle workers are
+// kept; idle ones beyond them end after a while. Open connections are capped
+// (ServerTimeouts().max_connections): at the cap the listener accepts no
+// more until one ends, and the kernel's backlog holds the rest.
 //
 // HandleRequest runs on worker threads, several at once. Its contract: true,
 // the response built on the Request is sent; false, 404; an exception, 500.
@@ -80,7 +84,8 @@ class HTTPServer {
   bool ListenUntilStopped(std::uint16_t port, const std::wstring& directory);
   bool SetupFailed(int error);  // records the failure; false
   void AcceptLoop();
-  void QueueConnection(platform::SocketHandle socket, const platform::IpAddress& client);
+  // Waits while the open connections are at the cap; false once stopped.
+  bool WaitBelowCap();
 
   std::atomic<bool> listening_{false};
   std::wstring directory_;

@@ -1,6 +1,6 @@
 #pragma once
 // Request: one connection's request and response. Built by a worker for an
-// accepted socket (not owned), it reads the request text, parses the request
+// accepted socket (not owned), it takes the request text, parses the request
 // line, the query and a URL-encoded form body, calls the server's
 // HandleRequest, and holds the complete response bytes for the worker to send.
 // Belongs to one worker thread.
@@ -37,9 +37,9 @@ class Request {
           const platform::IpAddress& client = platform::IpAddress());
   virtual ~Request() = default;
 
-  // Reads the request and handles it. False, with no response built, when
-  // nothing arrived within the wait or a receive failed.
-  bool ReadRequest();
+  // Handles the request text that arrived (`received` bytes on the wire): a
+  // text beyond the request limit is answered 400, any other is parsed.
+  void UseRequestText(const std::string& text, bool too_long, int received);
   void ParseRequest(const std::string& text);
   // Decodes name=value pairs of `text` (modified in place) into the parameters.
   void ParseParams(char* text);

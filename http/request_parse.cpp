@@ -7,6 +7,7 @@
 #include "http/http_server.h"
 #include "http/request.h"
 #include "http/server_limits.h"
+#include "platform/clock.h"
 
 namespace {
 
@@ -166,3 +167,16 @@ void Request::ParseRequest(const std::string& text) {
     // Anything else ends the parse quietly; the worker sends what there is.
   }
 }
+
+void Request::UseRequestText(const std::string& text, bool too_long, int received) {
+  bytes_received = received;
+  if (too_long) {
+    SetErrorResponse(kStatusBadRequest);
+    return;
+  }
+  ParseRequest(text);
+}
+
+Request::Request(platform::SocketHandle socket, HTTPServer* server,
+                 const platform::IpAddress& client)
+    : start_time(platform::TickCount()), socket_(socket), client_(client), server_(server) {}

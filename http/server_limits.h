@@ -10,6 +10,11 @@ inline constexpr std::size_t kDecodedPathBuffer = 2000;  // decoded path + termi
 inline constexpr std::size_t kMaxDrainBytes = 65536;     // discarded by the graceful close
 inline constexpr int kAcceptBackoffMs = 100;             // after running out of descriptors
 inline constexpr int kKeptIdleWorkers = 16;              // idle workers that never end
+// Descriptors kept free below the open-file limit when the connection cap
+// comes from it (files, the monitor, draining sockets, the poller's own).
+inline constexpr std::size_t kDescriptorReserve = 64;
+// The connection cap where the system sets no descriptor limit (Windows).
+inline constexpr std::size_t kCapWithoutDescriptorLimit = 16384;
 
 struct HttpTimeouts {
   int io_wait_ms = 10000;           // readable / writable waits of a worker
@@ -17,6 +22,11 @@ struct HttpTimeouts {
   int worker_mutex_ms = 5000;       // a worker's wait for the queue mutex (repeated)
   int drain_ms = 10000;             // the graceful close's wait for the peer
   int idle_worker_exit_ms = 30000;  // idle this long, a worker beyond the kept ones ends
+  int request_deadline_ms = 30000;  // the whole request, from accept to its last byte
+  // Open connections (waiting for their request or being served); at the
+  // cap the listener accepts no more until one ends. 0: the open-file limit
+  // less kDescriptorReserve.
+  std::size_t max_connections = 0;
 };
 
 // Process-wide; set before the server starts.

@@ -33,6 +33,9 @@ enum class WaitResult { Ready, Timeout, Failed };
 // raises the soft open-file limit to the hard one and returns true.
 bool SocketsStartup();
 void SocketsCleanup();
+// The open-file limit (after SocketsStartup raised it), or 0 where the
+// system sets none (Windows: sockets are limited only by memory).
+std::size_t OpenFileLimit();
 
 // An IPv4 socket, or an IPv6 one when `v6` (then dual-stack: IPV6_V6ONLY is
 // switched off on both systems, so it also takes IPv4 clients).
@@ -91,6 +94,8 @@ int ReceiveWithin(SocketHandle s, char* buffer, int length, int timeout_ms);
 enum class ShutdownHow { Send = 1, Both = 2 };
 void ShutdownSocket(SocketHandle s, ShutdownHow how);
 void CloseSocket(SocketHandle s);
+// Closes with a reset (SO_LINGER of 0) instead of an end of stream.
+void AbortSocket(SocketHandle s);
 // The stop step for a listening socket: wakes a blocked accept, then closes.
 void StopListening(SocketHandle s);
 

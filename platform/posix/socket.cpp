@@ -52,6 +52,12 @@ bool SocketsStartup() {
 
 void SocketsCleanup() {}
 
+std::size_t OpenFileLimit() {
+  rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 0;
+  return static_cast<std::size_t>(limit.rlim_cur);
+}
+
 SocketHandle CreateTcpSocket(bool v6) {
   int fd = socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
   if (fd >= 0 && v6) {
@@ -194,6 +200,12 @@ void ShutdownSocket(SocketHandle s, ShutdownHow how) {
 }
 
 void CloseSocket(SocketHandle s) { close(Fd(s)); }
+
+void AbortSocket(SocketHandle s) {
+  linger reset{1, 0};
+  setsockopt(Fd(s), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+  close(Fd(s));
+}
 
 void StopListening(SocketHandle s) {
   shutdown(Fd(s), SHUT_RDWR);

@@ -45,6 +45,8 @@ SocketHandle CreateTcpSocket(bool v6) {
   return s == INVALID_SOCKET ? kNoSocket : static_cast<SocketHandle>(s);
 }
 
+std::size_t OpenFileLimit() { return 0; }
+
 bool BindAnyAddress(SocketHandle s, std::uint16_t port) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -139,6 +141,12 @@ void ShutdownSocket(SocketHandle s, ShutdownHow how) {
 }
 
 void CloseSocket(SocketHandle s) { closesocket(Sock(s)); }
+
+void AbortSocket(SocketHandle s) {
+  linger reset{1, 0};
+  setsockopt(Sock(s), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&reset), sizeof reset);
+  closesocket(Sock(s));
+}
 
 void StopListening(SocketHandle s) { closesocket(Sock(s)); }
 

@@ -221,6 +221,13 @@ TEST(Settings, HistorySecondsDefaultCapAndOff) {
     WriteFile(dir / "agent.ini", c.content);
     EXPECT_EQ(ReadHistorySecondsFrom(file), c.seconds) << c.content;
   }
+  for (const auto& [content, cap] : {std::pair<const char*, std::size_t>{"[Settings]\r\n", 0},
+                                     {"[Settings]\r\nMaxConnections=500\r\n", 500},
+                                     {"[Settings]\r\nMaxConnections=-3\r\n", 0},
+                                     {"[Settings]\r\nMaxConnections=lots\r\n", 0}}) {
+    WriteFile(dir / "agent.ini", content);
+    EXPECT_EQ(ReadMaxConnectionsFrom(file), cap) << content;
+  }
 }
 
 TEST(ApplySettings, RoundTripKeepsCommentsAndOtherSections) {

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -74,12 +75,37 @@ class SizedServer : public HTTPServer {
     }
     if (path == L"/static") return HTTPServer::HandleRequest(request, L"/data.txt");
     if (path.rfind(L"/files", 0) == 0) return HTTPServer::HandleRequest(request, path.substr(6));
+    if (path == L"/hold") {
+      // Keeps its worker busy until the test lets go.
+      std::unique_lock<std::mutex> lock(hold_mutex);
+      ++held;
+      hold_changed.notify_all();
+      hold_changed.wait(lock, [this] { return released; });
+    }
     std::string body(body_size, 'b');
     request.SetResponseText(kStatusOk, body.c_str(), L".txt");
     return true;
   }
   std::size_t body_size = 5;
   bool plain = false;  // only the base class's static files
+
+  // Waits (bounded) until `count` requests are held in /hold.
+  bool WaitHeld(int count) {
+    std::unique_lock<std::mutex> lock(hold_mutex);
+    return hold_changed.wait_for(lock, std::chrono::seconds(60), [&] { return held >= count; });
+  }
+  void Release() {
+    std::lock_guard<std::mutex> lock(hold_mutex);
+    released = true;
+    hold_changed.notify_all();
+  }
+  ~SizedServer() override { Release(); }
+
+ private:
+  std::mutex hold_mutex;
+  std::condition_variable hold_changed;
+  int held = 0;
+  bool released = false;
 };
 
 // Runs Listen on its own thread and stops it at the end.
@@ -110,13 +136,22 @@ class RunningServer {
 };
 
 // A client that sends one whole receive chunk of a request and then nothing:
-// its worker waits the read wait for more. (A client that sends nothing at
-// all may not even be handed to the server at once: Linux accepts a
-// connection when its first bytes arrive.)
+// it waits for the read wait, holding no worker. (A client that sends
+// nothing at all may not even be handed to the server at once: Linux accepts
+// a connection when its first bytes arrive.)
 platform::SocketHandle StalledClient(std::uint16_t port) {
   platform::SocketHandle s = platform::ConnectLoopback(port);
   std::string start = "GET /" + std::string(kReceiveChunk - 5, 'a');
   platform::SendBytes(s, start.data(), static_cast<int>(start.size()));
+  return s;
+}
+
+// A client whose whole request holds its worker in the handler until the
+// server releases it.
+platform::SocketHandle HeldClient(std::uint16_t port) {
+  platform::SocketHandle s = platform::ConnectLoopback(port);
+  const std::string request = "GET /hold HTTP/1.1\r\n\r\n";
+  platform::SendBytes(s, request.data(), static_cast<int>(request.size()));
   return s;
 }
 
@@ -158,16 +193,20 @@ TEST_F(HttpServerTest, FirstConnectionStartsAWorkerAndBusyWorkersGetCompany) {
   // The worker traces "Handled" after the client already has the answer.
   ASSERT_TRUE(trace.WaitFor(L"Handled ", 1));
 
-  // Two clients that send only the start of a request hold their workers for
-  // the read wait: the idle worker takes one, so a second must be started
-  // for the other, and both are served at the same time.
-  platform::SocketHandle a = StalledClient(running.port());
-  platform::SocketHandle b = StalledClient(running.port());
-  ASSERT_TRUE(trace.WaitFor(L"HandleRequest for ", 3));
-  EXPECT_EQ(trace.Count(L"Handled "), 1);  // neither silent client is done yet
-  EXPECT_GE(TheConnectionQueue().workers.load(), 2);
-  platform::CloseSocket(a);
-  platform::CloseSocket(b);
+  // A client that sends only the start of a request takes no worker.
+  platform::SocketHandle stalled = StalledClient(running.port());
+  // Two requests whose handling takes long: the idle worker takes one, so a
+  // second must be started for the other, and both are served at once.
+  platform::SocketHandle a = HeldClient(running.port());
+  platform::SocketHandle b = HeldClient(running.port());
+  ASSERT_TRUE(server.WaitHeld(2));
+  EXPECT_EQ(trace.Count(L"HandleRequest for "), 3);  // never for the stalled client
+  EXPECT_EQ(trace.Count(L"Handled "), 1);
+  EXPECT_EQ(TheConnectionQueue().workers.load(), 2);
+  server.Release();
+  EXPECT_EQ(BodyOf(testing_support::ReceiveUntilClosed(a)), "bbbbb");
+  EXPECT_EQ(BodyOf(testing_support::ReceiveUntilClosed(b)), "bbbbb");
+  platform::CloseSocket(stalled);
 }
 
 TEST_F(HttpServerTest, SilentClientIsClosedWithNothingSent) {
@@ -180,7 +219,8 @@ TEST_F(HttpServerTest, SilentClientIsClosedWithNothingSent) {
   ASSERT_EQ(platform::WaitReadable(s, 20000), platform::WaitResult::Ready);
   EXPECT_EQ(platform::Receive(s, &byte, 1), 0);  // closed, nothing sent
   platform::CloseSocket(s);
-  EXPECT_TRUE(trace.WaitFor(L"Handled "));
+  EXPECT_TRUE(trace.WaitFor(L"Closing socket "));
+  EXPECT_EQ(trace.Count(L"HandleRequest for "), 0) << "it never took a worker";
 }
 
 TEST_F(HttpServerTest, ResponsesOfWholeChunksArriveComplete) {
@@ -369,16 +409,17 @@ TEST_F(HttpServerTest, GracefulCloseEndsAfterTheWaitOrTheByteLimit) {
 }
 
 TEST_F(HttpServerTest, IdleWorkersBeyondTheKeptOnesEnd) {
-  // The silent clients hold their workers until they close, however slowly
-  // the machine starts them.
-  ServerTimeouts().io_wait_ms = 120000;
+  // The held requests keep their workers until released, however slowly the
+  // machine starts them.
   SizedServer server;
   RunningServer running(server);
-  std::vector<platform::SocketHandle> silent;
-  for (int i = 0; i < kKeptIdleWorkers + 14; ++i) silent.push_back(StalledClient(running.port()));
-  EXPECT_TRUE(
-      WaitUntil([] { return TheConnectionQueue().workers.load() >= kKeptIdleWorkers + 14; }));
-  for (platform::SocketHandle s : silent) platform::CloseSocket(s);
+  std::vector<platform::SocketHandle> held;
+  for (int i = 0; i < kKeptIdleWorkers + 14; ++i) held.push_back(HeldClient(running.port()));
+  ASSERT_TRUE(server.WaitHeld(kKeptIdleWorkers + 14));
+  EXPECT_GE(TheConnectionQueue().workers.load(), kKeptIdleWorkers + 14);
+  server.Release();
+  for (platform::SocketHandle s : held)
+    EXPECT_EQ(BodyOf(testing_support::ReceiveUntilClosed(s)), "bbbbb");
   EXPECT_TRUE(WaitUntil([] { return TheConnectionQueue().workers.load() == kKeptIdleWorkers; }))
       << "workers " << TheConnectionQueue().workers.load();
   EXPECT_EQ(BodyOf(Exchange(running.port(), "GET / HTTP/1.1\r\n\r\n")), "bbbbb");
@@ -527,5 +568,110 @@ TEST_F(HttpServerTest, AConnectionOnDescriptorZeroIsServed) {
   EXPECT_EQ(trace.Count(L"Accepted request on socket 0"), 1);
 }
 #endif
+
+// Threads of this process right now (Linux); -1 where it cannot be read.
+int ThreadCount() {
+#ifndef _WIN32
+  FILE* status = std::fopen("/proc/self/status", "r");
+  if (status == nullptr) return -1;
+  char line[256];
+  int threads = -1;
+  while (std::fgets(line, sizeof line, status) != nullptr) {
+    if (std::sscanf(line, "Threads: %d", &threads) == 1) break;
+  }
+  std::fclose(status);
+  return threads;
+#else
+  return -1;
+#endif
+}
+
+TEST_F(HttpServerTest, IdleAndSlowClientsWaitWithoutWorkersWhileOthersAreServed) {
+  ServerTimeouts().io_wait_ms = 60000;
+  ServerTimeouts().request_deadline_ms = 120000;
+  SizedServer server;
+  RunningServer running(server);
+  EXPECT_EQ(BodyOf(Exchange(running.port(), "GET / HTTP/1.1\r\n\r\n")), "bbbbb");
+  const int threads_before = ThreadCount();
+  const int workers_before = TheConnectionQueue().workers.load();
+  std::vector<platform::SocketHandle> idle, slow;
+  for (int i = 0; i < 500; ++i) idle.push_back(platform::ConnectLoopback(running.port()));
+  for (int i = 0; i < 200; ++i) slow.push_back(platform::ConnectLoopback(running.port()));
+  const std::string request = "GET / HTTP/1.1\r\nHost: x\r\n\r\n";
+  for (std::size_t byte = 0; byte < 8; ++byte) {
+    for (platform::SocketHandle s : slow) platform::SendBytes(s, &request[byte], 1);
+    EXPECT_EQ(BodyOf(Exchange(running.port(), request)), "bbbbb") << byte;
+  }
+  EXPECT_EQ(TheConnectionQueue().workers.load(), workers_before);
+  if (threads_before > 0) {
+    EXPECT_LE(ThreadCount(), threads_before + 2);
+  }
+  // The slow clients finish their requests and are served.
+  for (platform::SocketHandle s : slow) {
+    platform::SendBytes(s, request.data() + 8, static_cast<int>(request.size() - 8));
+  }
+  for (platform::SocketHandle s : slow) {
+    EXPECT_EQ(BodyOf(testing_support::ReceiveUntilClosed(s)), "bbbbb");
+  }
+  for (platform::SocketHandle s : idle) platform::CloseSocket(s);
+}
+
+TEST_F(HttpServerTest, AClientThatSendsItsHeadAndGoesOrResetsCostsNothing) {
+  TraceLog trace;
+  SizedServer server;
+  RunningServer running(server);
+  platform::SocketHandle gone = platform::ConnectLoopback(running.port());
+  const std::string head = "POST /echo HTTP/1.1\r\nContent-Length: 50\r\n\r\nport=1";
+  platform::SendBytes(gone, head.data(), static_cast<int>(head.size()));
+  platform::CloseSocket(gone);
+  platform::SocketHandle reset = platform::ConnectLoopback(running.port());
+  platform::SendBytes(reset, head.data(), static_cast<int>(head.size()));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  platform::AbortSocket(reset);
+  // Both leave the waiting room at once; the server goes on.
+  EXPECT_TRUE(trace.WaitFor(L"Closing socket ", 2, 5000));
+  EXPECT_EQ(BodyOf(Exchange(running.port(), "GET / HTTP/1.1\r\n\r\n")), "bbbbb");
+}
+
+TEST_F(HttpServerTest, ASlowRequestEndsAtTheWholeRequestDeadline) {
+  ServerTimeouts().io_wait_ms = 2000;
+  ServerTimeouts().request_deadline_ms = 600;
+  TraceLog trace;
+  SizedServer server;
+  RunningServer running(server);
+  platform::SocketHandle s = platform::ConnectLoopback(running.port());
+  const std::string request = "GET / HTTP/1.1\r\n\r\n";
+  std::size_t sent = 0;
+  // One byte every 100 ms: never silent for the read wait.
+  for (; sent < request.size() - 1; ++sent) {
+    if (platform::SendBytes(s, &request[sent], 1) != 1) break;
+    if (platform::WaitReadable(s, 100) == platform::WaitResult::Ready) break;
+  }
+  char byte;
+  ASSERT_EQ(platform::WaitReadable(s, 20000), platform::WaitResult::Ready);
+  EXPECT_LE(platform::Receive(s, &byte, 1), 0) << "closed without an answer";
+  EXPECT_LT(sent, request.size() - 1);
+  EXPECT_EQ(trace.Count(L"took too long"), 1);
+  platform::CloseSocket(s);
+}
+
+TEST_F(HttpServerTest, AtTheConnectionCapTheRestWaitInTheBacklog) {
+  ServerTimeouts().max_connections = 3;
+  SizedServer server;
+  RunningServer running(server);
+  std::vector<platform::SocketHandle> open;
+  for (int i = 0; i < 3; ++i) open.push_back(StalledClient(running.port()));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  // Connected by the kernel, but not accepted: no answer while three are open.
+  platform::SocketHandle waiting = platform::ConnectLoopback(running.port());
+  ASSERT_NE(waiting, platform::kNoSocket);
+  const std::string request = "GET / HTTP/1.1\r\n\r\n";
+  platform::SendBytes(waiting, request.data(), static_cast<int>(request.size()));
+  EXPECT_EQ(platform::WaitReadable(waiting, 500), platform::WaitResult::Timeout);
+  platform::CloseSocket(open.back());  // one ends: the waiting one is taken
+  open.pop_back();
+  EXPECT_EQ(BodyOf(testing_support::ReceiveUntilClosed(waiting)), "bbbbb");
+  for (platform::SocketHandle s : open) platform::CloseSocket(s);
+}
 
 }  // namespace

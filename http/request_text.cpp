@@ -1,13 +1,10 @@
-// Reading the request text from the socket.
+#include "http/request_text.h"
+
 #include <cctype>
 #include <cstring>
 #include <string_view>
 
-#include "foundation/conversions.h"
-#include "http/debug_print.h"
-#include "http/request.h"
 #include "http/server_limits.h"
-#include "platform/clock.h"
 
 namespace {
 
@@ -60,40 +57,15 @@ std::size_t CompleteLength(const std::string& text) {
 
 }  // namespace
 
-Request::Request(platform::SocketHandle socket, HTTPServer* server,
-                 const platform::IpAddress& client)
-    : start_time(platform::TickCount()), socket_(socket), client_(client), server_(server) {}
-
-bool Request::ReadRequest() {
-  const int wait_ms = ServerTimeouts().io_wait_ms;
-  std::string text;
-  char buffer[kReceiveChunk + 1];
-  // The request ends once its head and the body its Content-Length announces
-  // have arrived, however many pieces they came in. A client that falls
-  // silent, or closes its side, ends it with what it sent.
-  for (bool first = true;; first = false) {
-    std::memset(buffer, 0, sizeof buffer);
-    int n = platform::ReceiveWithin(socket_, buffer, kReceiveChunk, wait_ms);
-    if (n == platform::kReceiveTimedOut) {
-      if (first) return false;  // nothing at all arrived: nothing is sent
-      break;
-    }
-    if (n < 0) {
-      wchar_t what[64];
-      swprintf(what, 64, L"recv() on %d", static_cast<int>(socket_));
-      DebugPrint(L"Winsock Error: %ls, err=%d", what, platform::SocketError());
-      return false;
-    }
-    if (n == 0) break;  // the peer closed its side
-    text.append(buffer, strnlen(buffer, static_cast<std::size_t>(n)));
-    bytes_received += n;
-    if (text.size() > kMaxRequestBytes) {
-      SetErrorResponse(kStatusBadRequest);  // one client must not exhaust memory
-      return true;
-    }
-    const std::size_t complete = CompleteLength(text);
-    if (complete != kNotYet && text.size() >= complete) break;
+RequestText::State RequestText::Append(const char* piece, int length) {
+  if (state_ != State::Incomplete || length <= 0) return state_;
+  text_.append(piece, strnlen(piece, static_cast<std::size_t>(length)));
+  received_ += length;
+  if (text_.size() > kMaxRequestBytes) {
+    state_ = State::TooLong;  // one client must not exhaust memory
+  } else {
+    const std::size_t complete = CompleteLength(text_);
+    if (complete != kNotYet && text_.size() >= complete) state_ = State::Complete;
   }
-  ParseRequest(text);
-  return true;
+  return state_;
 }

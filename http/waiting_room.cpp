@@ -1,0 +1,153 @@
+#include "http/waiting_room.h"
+
+#include <algorithm>
+#include <chrono>
+#include <system_error>
+#include <thread>
+
+#include "http/debug_print.h"
+#include "http/server_limits.h"
+
+namespace {
+
+// Readable sockets taken per wait; more are reported at the next one.
+constexpr std::size_t kReadyPerWait = 256;
+
+}  // namespace
+
+struct WaitingRoom::Guest {
+  Arrival arrival;
+  RequestText request;
+  std::uint64_t serial = 0;
+  std::int64_t silence_deadline = 0;  // the read wait, from the last bytes
+  std::int64_t request_deadline = 0;  // the whole request, from admission
+};
+
+WaitingRoom::WaitingRoom(Deliver deliver, Dismiss dismiss, Clock clock)
+    : deliver_(std::move(deliver)), dismiss_(std::move(dismiss)), clock_(std::move(clock)) {}
+
+WaitingRoom::~WaitingRoom() = default;
+
+void WaitingRoom::Admit(platform::SocketHandle socket, HTTPServer* server,
+                        const platform::IpAddress& client) {
+  {
+    std::lock_guard<std::mutex> hold(admitted_mutex_);
+    Arrival& arrival = admitted_.emplace_back();
+    arrival.socket = socket;
+    arrival.server = server;
+    arrival.client = client;
+  }
+  poller_.Wake();
+}
+
+bool WaitingRoom::StartThread() {
+  try {
+    std::thread([this] {
+      for (;;) RunOnce(-1);
+    }).detach();
+    return true;
+  } catch (const std::system_error&) {
+    return false;
+  }
+}
+
+void WaitingRoom::RunOnce(int max_wait_ms) {
+  TakeInAdmitted();
+  const int budget = WaitBudget(max_wait_ms, clock_());
+  const int ready = poller_.Wait(ready_, kReadyPerWait, budget);
+  if (ready > 0) {
+    for (platform::SocketHandle socket : ready_) ReadFrom(socket);
+  } else if (ready < 0) {
+    // Not expected of a valid poller; never a busy loop all the same.
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  TakeInAdmitted();  // a connection admitted during the wait starts its clock now
+  EndDue(clock_());
+}
+
+void WaitingRoom::TakeInAdmitted() {
+  std::vector<Arrival> admitted;
+  {
+    std::lock_guard<std::mutex> hold(admitted_mutex_);
+    admitted.swap(admitted_);
+  }
+  const std::int64_t now = clock_();
+  for (Arrival& arrival : admitted) {
+    const platform::SocketHandle socket = arrival.socket;
+    if (!poller_.Add(socket)) {
+      DebugPrint(L"Cannot wait for socket %d", static_cast<int>(socket));
+      dismiss_(socket);
+      continue;
+    }
+    auto guest = std::make_unique<Guest>();
+    guest->arrival = std::move(arrival);
+    guest->serial = ++next_serial_;
+    guest->silence_deadline = now + ServerTimeouts().io_wait_ms;
+    guest->request_deadline = now + ServerTimeouts().request_deadline_ms;
+    deadlines_.push({guest->silence_deadline, socket, guest->serial});
+    deadlines_.push({guest->request_deadline, socket, guest->serial});
+    waiting_[socket] = std::move(guest);
+  }
+}
+
+int WaitingRoom::WaitBudget(int max_wait_ms, std::int64_t now) const {
+  if (deadlines_.empty()) return max_wait_ms;
+  const std::int64_t until = std::max<std::int64_t>(0, deadlines_.top().at - now);
+  if (max_wait_ms >= 0 && until > max_wait_ms) return max_wait_ms;
+  return static_cast<int>(std::min<std::int64_t>(until, 0x7FFFFFFF));
+}
+
+void WaitingRoom::ReadFrom(platform::SocketHandle socket) {
+  auto found = waiting_.find(socket);
+  if (found == waiting_.end()) return;
+  Guest& guest = *found->second;
+  char piece[kReceiveChunk + 1];
+  const int n = platform::ReceiveWithin(socket, piece, kReceiveChunk, 0);
+  if (n == platform::kReceiveTimedOut) return;  // nothing after all
+  if (n < 0) {
+    DebugPrint(L"Winsock Error: recv() on %d, err=%d", static_cast<int>(socket),
+               platform::SocketError());
+    Leave(socket, false);
+    return;
+  }
+  if (n == 0 || guest.request.Append(piece, n) != RequestText::State::Incomplete) {
+    Leave(socket, true);  // whole, too long, or the peer closed its side
+    return;
+  }
+  guest.silence_deadline = clock_() + ServerTimeouts().io_wait_ms;
+  deadlines_.push({guest.silence_deadline, socket, guest.serial});
+}
+
+void WaitingRoom::EndDue(std::int64_t now) {
+  while (!deadlines_.empty() && deadlines_.top().at <= now) {
+    const Deadline due = deadlines_.top();
+    deadlines_.pop();
+    auto found = waiting_.find(due.socket);
+    if (found == waiting_.end() || found->second->serial != due.serial) continue;  // left
+    const Guest& guest = *found->second;
+    if (guest.request_deadline <= now) {
+      DebugPrint(L"Request on %d took too long", static_cast<int>(due.socket));
+      Leave(due.socket, false);
+    } else if (guest.silence_deadline <= now) {
+      // Silent since its last bytes: served with what it sent, as ever;
+      // silent from the start: closed without an answer.
+      Leave(due.socket, guest.request.received() > 0);
+    }
+  }
+}
+
+void WaitingRoom::Leave(platform::SocketHandle socket, bool deliver) {
+  auto found = waiting_.find(socket);
+  std::unique_ptr<Guest> guest = std::move(found->second);
+  waiting_.erase(found);
+  poller_.Remove(socket);
+  if (!deliver) {
+    dismiss_(socket);
+    return;
+  }
+  Arrival arrival = std::move(guest->arrival);
+  arrival.too_long = guest->request.state() == RequestText::State::TooLong;
+  arrival.received = guest->request.received();
+  arrival.text = guest->request.Take();
+  deliver_(std::move(arrival));
+}

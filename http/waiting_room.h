@@ -1,0 +1,92 @@
+#pragma once
+// WaitingRoom: every accepted connection waits here, on one thread, until its
+// request has arrived (the whole head and the body its Content-Length
+// announces); only then does it take a worker. Waiting costs a socket and
+// its buffer, never a thread. The bytes are read here, as they come, with
+// the server's limits (kReceiveChunk per receive, kMaxRequestBytes in all).
+//
+// A connection leaves the room in one of two ways:
+//   - delivered (to be served): its request is whole or too long, its peer
+//     closed its side, or it fell silent for the read wait after sending
+//     something (it is served with what it sent, as a worker would have);
+//   - dismissed (closed without an answer): nothing arrived within the read
+//     wait, a receive failed, or the whole request took longer than the
+//     request deadline.
+//
+// Thread safety: Admit and Wake from any thread; the rest from the one
+// thread that runs the room.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <queue>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "http/request_text.h"
+#include "platform/net_address.h"
+#include "platform/poller.h"
+#include "platform/socket.h"
+
+class HTTPServer;
+
+// A connection whose request has arrived.
+struct Arrival {
+  platform::SocketHandle socket = platform::kNoSocket;
+  HTTPServer* server = nullptr;
+  platform::IpAddress client;
+  std::string text;       // the request as received
+  bool too_long = false;  // beyond kMaxRequestBytes: answered 400
+  int received = 0;       // bytes received
+};
+
+class WaitingRoom {
+ public:
+  using Clock = std::function<std::int64_t()>;  // monotonic milliseconds
+  using Deliver = std::function<void(Arrival&&)>;
+  using Dismiss = std::function<void(platform::SocketHandle)>;
+
+  WaitingRoom(Deliver deliver, Dismiss dismiss, Clock clock);
+  ~WaitingRoom();  // closes nothing: the process ends with the room
+
+  bool Valid() const { return poller_.Valid(); }
+  // The connection waits here from now on; its deadlines count from now.
+  void Admit(platform::SocketHandle socket, HTTPServer* server, const platform::IpAddress& client);
+  // One round: takes in the admitted connections, waits up to `max_wait_ms`
+  // (less when a deadline comes first; -1 for no limit) for bytes, reads
+  // them, and ends the connections whose deadlines have passed.
+  void RunOnce(int max_wait_ms);
+  // Runs rounds on a thread of its own, for good.
+  bool StartThread();
+  void Wake() { poller_.Wake(); }
+  // Connections waiting (the room's thread, or tests between rounds).
+  std::size_t Waiting() const { return waiting_.size(); }
+
+ private:
+  struct Guest;
+  struct Deadline {
+    std::int64_t at;
+    platform::SocketHandle socket;
+    std::uint64_t serial;
+    bool operator>(const Deadline& other) const { return at > other.at; }
+  };
+  void TakeInAdmitted();
+  void ReadFrom(platform::SocketHandle socket);
+  void EndDue(std::int64_t now);
+  int WaitBudget(int max_wait_ms, std::int64_t now) const;
+  void Leave(platform::SocketHandle socket, bool deliver);
+
+  Deliver deliver_;
+  Dismiss dismiss_;
+  Clock clock_;
+  platform::Poller poller_;
+  std::mutex admitted_mutex_;
+  std::vector<Arrival> admitted_;  // guarded by admitted_mutex_
+  std::unordered_map<platform::SocketHandle, std::unique_ptr<Guest>> waiting_;
+  // Both deadlines of every guest; entries for guests that left or read
+  // since are skipped when they come up.
+  std::priority_queue<Deadline, std::vector<Deadline>, std::greater<Deadline>> deadlines_;
+  std::uint64_t next_serial_ = 0;
+  std::vector<platform::SocketHandle> ready_;
+};
