@@ -357,5 +357,52 @@ def a_windows_service_that_cannot_listen_reports_why():
         f.close()
 
 
+def thread_count(pid):
+    with open(f"/proc/{pid}/status") as status:
+        for line in status:
+            if line.startswith("Threads:"):
+                return int(line.split()[1])
+    return -1
+
+
+@test
+def a_thousand_idle_connections_and_slow_clients_do_not_stop_the_answers():
+    f = kv.Folder()
+    idle, slow = [], []
+    try:
+        port = kv.free_port()
+        process = kv.serving(f, port)
+        kv.check(kv.http(port, "/?format=json")[0] == "HTTP/1.1 200 OK", "first answer")
+        threads_before = None if WINDOWS else thread_count(process.pid)
+        for _ in range(1000):
+            idle.append(socket.create_connection(("127.0.0.1", port), timeout=30))
+        for _ in range(50):
+            slow.append(socket.create_connection(("127.0.0.1", port), timeout=30))
+        request = b"GET /?format=json HTTP/1.1\r\nHost: x\r\n\r\n"
+        for byte in range(6):  # the slow clients trickle while others are answered
+            for s in slow:
+                s.sendall(request[byte:byte + 1])
+            status, _, body = kv.http(port, "/?format=json")
+            kv.check(status == "HTTP/1.1 200 OK" and "temperatures" in body, (byte, status))
+        if threads_before is not None:
+            threads = thread_count(process.pid)
+            print(f"threads: {threads_before} before, {threads} with 1050 waiting connections")
+            kv.check(threads <= threads_before + 4, (threads_before, threads))
+        for s in slow:
+            s.sendall(request[6:])
+        for s in slow:
+            answer = b""
+            while True:
+                chunk = s.recv(65536)
+                if not chunk:
+                    break
+                answer += chunk
+            kv.check(answer.startswith(b"HTTP/1.1 200 OK"), answer[:40])
+    finally:
+        for s in idle + slow:
+            s.close()
+        f.close()
+
+
 if __name__ == "__main__":
     sys.exit(kv.main(TESTS))
