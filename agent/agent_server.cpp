@@ -324,8 +324,11 @@ void KelvaneHTTPAgentHTTPServer::ReadForHistory(SampleRead& read) {
   read.valid = look.has_view && look.error.IsEmpty();
   read.error = look.error;
   if (read.valid) {
+    std::shared_ptr<const SensorNames> names =
+        NamesFor(settings_path_, look.names_text, look.readings);
     read.readings = look.readings;
-    read.names_text = std::move(look.names_text);
+    std::lock_guard<std::mutex> hold(history_names_mutex_);
+    history_names_ = std::move(names);
   }
 }
 
@@ -349,7 +352,10 @@ void KelvaneHTTPAgentHTTPServer::AnswerHistory(Request& request, bool tested) {
     }
     copy = sampler->History().Since(ParseSince(request.GetParam("since")));
     answer.copy = &copy;
-    if (latest.have_readings) names = NamesFor(settings_path_, latest.names_text, latest.readings);
+    {
+      std::lock_guard<std::mutex> hold(history_names_mutex_);
+      names = history_names_;
+    }
     answer.names = names.get();
   }
   std::string body;

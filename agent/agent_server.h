@@ -17,6 +17,8 @@
 #include "history/history_sampler.h"
 #include "http/http_server.h"
 
+struct SensorNames;
+
 class KelvaneHTTPAgentHTTPServer : public HTTPServer {
  public:
   // Also makes the AllowOrigin line of the settings file beside the
@@ -49,6 +51,10 @@ class KelvaneHTTPAgentHTTPServer : public HTTPServer {
   void ReadForHistory(SampleRead& read);
   void AnswerHistory(Request& request, bool tested);
   std::unique_ptr<HistorySampler> history_;
+  // The names of the last valid sample's readings, made by the sampler, so
+  // that a history answer reads no file.
+  std::mutex history_names_mutex_;
+  std::shared_ptr<const SensorNames> history_names_;
   std::once_flag paths_once_;
   std::wstring monitor_path_, exe_path_, settings_path_;
 };

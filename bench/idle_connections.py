@@ -13,11 +13,15 @@ the server's threads and RSS during it and 40 s after it, and the normal
 client's p50/p99 and failures during it. PIDS are the server's processes
 (nginx: master and workers), summed.
   idle_connections.py flood PORT PATH IDLE SLOW SECONDS PID [PID...]
+The idle connections are held by helper processes of at most 9,000 each
+(idle_connections.py hold PORT COUNT), so that no process of the benchmark
+needs more descriptors than a restricted machine allows.
 """
 import resource
 import selectors
 import socket
 import struct
+import subprocess
 import sys
 import threading
 import time
@@ -39,7 +43,7 @@ def total(pids, name):
 def timed_request(port, path):
     start = time.monotonic()
     s = socket.create_connection(("127.0.0.1", port), timeout=30)
-    s.sendall(f"GET {path} HTTP/1.1\r\nHost: x\r\n\r\n".encode())
+    s.sendall(f"GET {path} HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n".encode())
     data = b""
     while True:
         chunk = s.recv(65536)
@@ -110,6 +114,26 @@ class NormalClient(threading.Thread):
                 f"p50_ms={1000 * pick(0.50):.1f} p99_ms={1000 * pick(0.99):.1f}")
 
 
+class PeakWatcher(threading.Thread):
+    """The highest thread count and RSS of PIDS, sampled every 250 ms."""
+
+    def __init__(self, pids):
+        super().__init__(daemon=True)
+        self.pids, self.threads, self.rss, self.running = pids, 0, 0, True
+        self.start()
+
+    def run(self):
+        while self.running:
+            self.threads = max(self.threads, total(self.pids, "Threads"))
+            self.rss = max(self.rss, total(self.pids, "VmRSS"))
+            time.sleep(0.25)
+
+    def stop(self):
+        self.running = False
+        self.join()
+        return f"peak threads={self.threads} peak rss_kib={self.rss}"
+
+
 def open_idle(port, count):
     sockets = []
     for _ in range(count):
@@ -119,6 +143,40 @@ def open_idle(port, count):
             print(f"  opened {len(sockets)} of {count}: {error}")
             break
     return sockets
+
+
+HELD_PER_PROCESS = 9000
+
+
+def hold_mode(argv):
+    """Opens COUNT idle connections, says how many, holds them until told."""
+    port, count = int(argv[0]), int(argv[1])
+    soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+    resource.setrlimit(resource.RLIMIT_NOFILE, (hard, hard))
+    held = open_idle(port, count)
+    print(len(held), flush=True)
+    sys.stdin.readline()
+    for s in held:
+        abort(s)
+
+
+def open_idle_in_helpers(port, count):
+    helpers, opened = [], 0
+    while opened < count:
+        n = min(HELD_PER_PROCESS, count - opened)
+        helpers.append(subprocess.Popen([sys.executable, __file__, "hold", str(port), str(n)],
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True))
+        opened += n
+    held = sum(int(helper.stdout.readline() or 0) for helper in helpers)
+    return helpers, held
+
+
+def close_helpers(helpers):
+    for helper in helpers:
+        helper.stdin.write("\n")
+        helper.stdin.flush()
+    for helper in helpers:
+        helper.wait(timeout=120)
 
 
 def slow_flood(port, count, seconds):
@@ -173,25 +231,28 @@ def flood_mode(argv):
     resource.setrlimit(resource.RLIMIT_NOFILE, (hard, hard))
     print(f"  at rest: threads={total(pids, 'Threads')} rss_kib={total(pids, 'VmRSS')}")
 
-    client = NormalClient(port, path)
+    peak = PeakWatcher(pids)
+    helpers, held = open_idle_in_helpers(port, idle_count)
+    time.sleep(2)  # the last of them handed over (Linux defers silent ones)
+    client = NormalClient(port, path)  # measured while the flood is held
     client.start()
-    idle = open_idle(port, idle_count)
     time.sleep(seconds)
-    print(f"  {len(idle)} idle connections: threads={total(pids, 'Threads')} "
-          f"rss_kib={total(pids, 'VmRSS')} normal client: {client.stop()}")
-    for s in idle:
-        abort(s)
+    print(f"  {held} idle connections: threads={total(pids, 'Threads')} "
+          f"rss_kib={total(pids, 'VmRSS')} {peak.stop()} normal client: {client.stop()}")
+    close_helpers(helpers)
     time.sleep(40)
     print(f"  40 s after: threads={total(pids, 'Threads')} rss_kib={total(pids, 'VmRSS')}")
 
+    result = {}
+    peak = PeakWatcher(pids)
+    flood = threading.Thread(target=lambda: result.update(
+        restarted=slow_flood(port, slow_count, seconds + 12)))
+    flood.start()
+    time.sleep(2)
     client = NormalClient(port, path)
     client.start()
-    result = {}
-    flood = threading.Thread(target=lambda: result.update(
-        restarted=slow_flood(port, slow_count, seconds + 10)))
-    flood.start()
     time.sleep(seconds)
-    during = f"threads={total(pids, 'Threads')} rss_kib={total(pids, 'VmRSS')}"
+    during = f"threads={total(pids, 'Threads')} rss_kib={total(pids, 'VmRSS')} {peak.stop()}"
     stats = client.stop()
     flood.join()
     print(f"  {slow_count} slow clients: {during} normal client: {stats} "
@@ -203,5 +264,7 @@ def flood_mode(argv):
 if __name__ == "__main__":
     if len(sys.argv) > 1 and sys.argv[1] == "flood":
         flood_mode(sys.argv[2:])
+    elif len(sys.argv) > 1 and sys.argv[1] == "hold":
+        hold_mode(sys.argv[2:])
     else:
         idle_mode(sys.argv[1:])

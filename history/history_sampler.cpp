@@ -21,11 +21,6 @@ void HistorySampler::SampleOnce() {
   latest_.sampled = true;
   latest_.up = read.valid;
   latest_.error = read.valid ? CWString() : read.error;
-  if (read.valid) {
-    latest_.have_readings = true;
-    latest_.readings = read.readings;
-    latest_.names_text = std::move(read.names_text);
-  }
 }
 
 HistorySampler::Latest HistorySampler::LatestState() const {

@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
-#include <string>
 #include <thread>
 
 #include "foundation/wstring.h"
@@ -21,7 +20,6 @@
 struct SampleRead {
   bool valid = false;         // `readings` hold a valid block with readings
   SensorSnapshot readings{};  // read only when valid
-  std::string names_text;     // our monitor's names beside the block (may be empty)
   CWString error;             // why there are no readings, when not valid
 };
 
@@ -47,15 +45,11 @@ class HistorySampler {
   const ReadingHistory& History() const { return history_; }
   std::size_t Seconds() const { return history_.capacity(); }
 
-  // The last sample's outcome, and the last readings (with their names)
-  // that were valid, which name the history's readings through a gap.
+  // The last sample's outcome.
   struct Latest {
     bool sampled = false;  // a sample has been taken
     bool up = false;       // the last sample had readings
     CWString error;        // its reason when not up
-    bool have_readings = false;
-    SensorSnapshot readings{};
-    std::string names_text;
   };
   Latest LatestState() const;
 

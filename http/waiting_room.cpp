@@ -7,11 +7,14 @@
 
 #include "http/debug_print.h"
 #include "http/server_limits.h"
+#include "platform/heap.h"
 
 namespace {
 
 // Readable sockets taken per wait; more are reported at the next one.
 constexpr std::size_t kReadyPerWait = 256;
+// Guests at once after which an empty room hands its memory back.
+constexpr std::size_t kCrowd = 1024;
 
 }  // namespace
 
@@ -63,6 +66,18 @@ void WaitingRoom::RunOnce(int max_wait_ms) {
   }
   TakeInAdmitted();  // a connection admitted during the wait starts its clock now
   EndDue(clock_());
+  ReleaseAfterACrowd();
+}
+
+void WaitingRoom::ReleaseAfterACrowd() {
+  peak_ = std::max(peak_, waiting_.size());
+  if (!waiting_.empty() || peak_ < kCrowd) return;
+  // A flood has passed: its tables and their freed memory go back, so that
+  // the agent returns to its usual size instead of keeping the flood's.
+  peak_ = 0;
+  decltype(waiting_)().swap(waiting_);
+  decltype(deadlines_)().swap(deadlines_);
+  platform::ReturnFreeMemory();
 }
 
 void WaitingRoom::TakeInAdmitted() {

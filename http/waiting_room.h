@@ -76,6 +76,7 @@ class WaitingRoom {
   void EndDue(std::int64_t now);
   int WaitBudget(int max_wait_ms, std::int64_t now) const;
   void Leave(platform::SocketHandle socket, bool deliver);
+  void ReleaseAfterACrowd();
 
   Deliver deliver_;
   Dismiss dismiss_;
@@ -88,5 +89,6 @@ class WaitingRoom {
   // since are skipped when they come up.
   std::priority_queue<Deadline, std::vector<Deadline>, std::greater<Deadline>> deadlines_;
   std::uint64_t next_serial_ = 0;
+  std::size_t peak_ = 0;  // the most guests since the room was last empty
   std::vector<platform::SocketHandle> ready_;
 };

@@ -1,5 +1,7 @@
 #include "platform/heap.h"
 
+#include <malloc.h>
+
 #include <memory_resource>
 #include <new>
 
@@ -38,5 +40,7 @@ void PrivateHeap::Free(void* block) noexcept {
   unsigned char* raw = static_cast<unsigned char*>(block) - kHeader;
   Pool(impl_)->deallocate(raw, *reinterpret_cast<std::size_t*>(raw), kHeader);
 }
+
+void ReturnFreeMemory() noexcept { malloc_trim(0); }
 
 }  // namespace platform

@@ -24,4 +24,6 @@ void PrivateHeap::Free(void* block) noexcept {
   if (impl_ != nullptr && block != nullptr) HeapFree(impl_, 0, block);
 }
 
+void ReturnFreeMemory() noexcept { HeapCompact(GetProcessHeap(), 0); }
+
 }  // namespace platform

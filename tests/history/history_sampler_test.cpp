@@ -29,7 +29,6 @@ struct FakeMonitor {
       read.readings.memSize = 402;
       read.readings.numTemps = temps;
       read.readings.temps[0] = temperature;
-      read.names_text = "names";
       read.valid = true;
     };
   }
@@ -55,7 +54,7 @@ TEST(HistorySampler, RecordsEachSampleAtTheClocksTime) {
   EXPECT_FALSE(sampler.Running());  // no thread unless started
 }
 
-TEST(HistorySampler, AMissingBlockIsAGapWithItsReasonAndTheLastNamesKept) {
+TEST(HistorySampler, AMissingBlockIsAGapWithItsReason) {
   FakeMonitor monitor;
   HistorySampler sampler(60, monitor.Reader(), monitor.Clock());
   sampler.SampleOnce();
@@ -66,8 +65,6 @@ TEST(HistorySampler, AMissingBlockIsAGapWithItsReasonAndTheLastNamesKept) {
   EXPECT_TRUE(latest.sampled);
   EXPECT_FALSE(latest.up);
   EXPECT_EQ(latest.error, CWString(L"ERROR: Failed to connect to Kelvane shared memory."));
-  EXPECT_TRUE(latest.have_readings);  // names the readings through the gap
-  EXPECT_EQ(latest.names_text, "names");
   EXPECT_EQ(sampler.History().Since(std::nullopt).series.at(0).values,
             (std::vector<std::int32_t>{4000, kNoValue}));
   monitor.present = true;
