@@ -404,11 +404,35 @@ void HTTPServer::AcceptLoop() {
       std::lock_guard<std::mutex> hold(TheOpenConnections().mutex);
       ++TheOpenConnections().open;
     }
-    if (room != nullptr) {
-      room->Admit(connection, this, client);
-    } else {
-      DismissConnection(connection);  // nowhere to wait: closed, the server goes on
-    }
+    PassOn(connection, client, room);
+  }
+}
+
+void HTTPServer::PassOn(platform::SocketHandle connection, const platform::IpAddress& client,
+                        WaitingRoom* room) {
+  // A request is usually whole when its connection is accepted (Linux
+  // accepts once the first bytes are in): it then goes straight to the
+  // workers. Anything less waits in the room, with what has arrived.
+  RequestText so_far;
+  char piece[kReceiveChunk + 1];
+  const int n = platform::ReceiveWithin(connection, piece, kReceiveChunk, 0);
+  if (n == 0 || (n > 0 && so_far.Append(piece, n) != RequestText::State::Incomplete)) {
+    Arrival arrival;
+    arrival.socket = connection;
+    arrival.server = this;
+    arrival.client = client;
+    arrival.too_long = so_far.state() == RequestText::State::TooLong;
+    arrival.received = so_far.received();
+    arrival.text = so_far.Take();
+    QueueConnection(std::move(arrival));
+  } else if (n < 0 && n != platform::kReceiveTimedOut) {
+    DebugPrint(L"Winsock Error: recv() on %d, err=%d", static_cast<int>(connection),
+               platform::SocketError());
+    DismissConnection(connection);
+  } else if (room != nullptr) {
+    room->Admit(connection, this, client, std::move(so_far));
+  } else {
+    DismissConnection(connection);  // nowhere to wait: closed, the server goes on
   }
 }
 

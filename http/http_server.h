@@ -86,6 +86,10 @@ class HTTPServer {
   void AcceptLoop();
   // Waits while the open connections are at the cap; false once stopped.
   bool WaitBelowCap();
+  // An accepted connection: to the workers when its request is already
+  // whole, else to the waiting room.
+  void PassOn(platform::SocketHandle connection, const platform::IpAddress& client,
+              class WaitingRoom* room);
 
   std::atomic<bool> listening_{false};
   std::wstring directory_;

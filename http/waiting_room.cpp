@@ -32,13 +32,14 @@ WaitingRoom::WaitingRoom(Deliver deliver, Dismiss dismiss, Clock clock)
 WaitingRoom::~WaitingRoom() = default;
 
 void WaitingRoom::Admit(platform::SocketHandle socket, HTTPServer* server,
-                        const platform::IpAddress& client) {
+                        const platform::IpAddress& client, RequestText so_far) {
   {
     std::lock_guard<std::mutex> hold(admitted_mutex_);
-    Arrival& arrival = admitted_.emplace_back();
-    arrival.socket = socket;
-    arrival.server = server;
-    arrival.client = client;
+    Admitted& admitted = admitted_.emplace_back();
+    admitted.arrival.socket = socket;
+    admitted.arrival.server = server;
+    admitted.arrival.client = client;
+    admitted.so_far = std::move(so_far);
   }
   poller_.Wake();
 }
@@ -81,21 +82,22 @@ void WaitingRoom::ReleaseAfterACrowd() {
 }
 
 void WaitingRoom::TakeInAdmitted() {
-  std::vector<Arrival> admitted;
+  std::vector<Admitted> admitted;
   {
     std::lock_guard<std::mutex> hold(admitted_mutex_);
     admitted.swap(admitted_);
   }
   const std::int64_t now = clock_();
-  for (Arrival& arrival : admitted) {
-    const platform::SocketHandle socket = arrival.socket;
+  for (Admitted& one : admitted) {
+    const platform::SocketHandle socket = one.arrival.socket;
     if (!poller_.Add(socket)) {
       DebugPrint(L"Cannot wait for socket %d", static_cast<int>(socket));
       dismiss_(socket);
       continue;
     }
     auto guest = std::make_unique<Guest>();
-    guest->arrival = std::move(arrival);
+    guest->arrival = std::move(one.arrival);
+    guest->request = std::move(one.so_far);
     guest->serial = ++next_serial_;
     guest->silence_deadline = now + ServerTimeouts().io_wait_ms;
     guest->request_deadline = now + ServerTimeouts().request_deadline_ms;

@@ -51,8 +51,10 @@ class WaitingRoom {
   ~WaitingRoom();  // closes nothing: the process ends with the room
 
   bool Valid() const { return poller_.Valid(); }
-  // The connection waits here from now on; its deadlines count from now.
-  void Admit(platform::SocketHandle socket, HTTPServer* server, const platform::IpAddress& client);
+  // The connection waits here from now on, with what has arrived of its
+  // request so far; its deadlines count from now.
+  void Admit(platform::SocketHandle socket, HTTPServer* server, const platform::IpAddress& client,
+             RequestText so_far = RequestText());
   // One round: takes in the admitted connections, waits up to `max_wait_ms`
   // (less when a deadline comes first; -1 for no limit) for bytes, reads
   // them, and ends the connections whose deadlines have passed.
@@ -83,7 +85,11 @@ class WaitingRoom {
   Clock clock_;
   platform::Poller poller_;
   std::mutex admitted_mutex_;
-  std::vector<Arrival> admitted_;  // guarded by admitted_mutex_
+  struct Admitted {
+    Arrival arrival;
+    RequestText so_far;
+  };
+  std::vector<Admitted> admitted_;  // guarded by admitted_mutex_
   std::unordered_map<platform::SocketHandle, std::unique_ptr<Guest>> waiting_;
   // Both deadlines of every guest; entries for guests that left or read
   // since are skipped when they come up.
