@@ -10,6 +10,7 @@
 # 15%, and neighbouring samples share the machine's mood.
 #
 # Usage: bench/http_bench.sh [seconds] [rounds]   (defaults 10 and 3)
+#        KV_BENCH_ONLY="json html history-since" picks comparisons by label.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 duration=${1:-10}
@@ -96,6 +97,8 @@ median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] 
 # Prints every round's lines, then the median ratios (requests/s and p99).
 compare() {
   local label=$1 c=$2 rps_ratios="" p99_ratios="" ours ref
+  # KV_BENCH_ONLY="json html" runs only those comparisons.
+  if [ -n "${KV_BENCH_ONLY:-}" ] && [[ " $KV_BENCH_ONLY " != *" $label "* ]]; then return; fi
   for round in $(seq 1 "$rounds"); do
     if (( round % 2 )); then
       ours=$(run "$3" "$4" "$5" "$c"); ref=$(run "$6" "$7" "$8" "$c")
