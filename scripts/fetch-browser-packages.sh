@@ -17,7 +17,20 @@ while read -r name version integrity; do
   target=node_modules/$name
   if grep -qs "\"version\": \"$version\"" "$target/package.json"; then continue; fi
   case "$integrity" in sha512-*) ;; *) echo "$name: no sha512 integrity in package-lock.json" >&2; exit 1 ;; esac
-  curl -fsSL --retry 3 -o "$tarball" "$registry/$name/-/${name##*/}-$version.tgz"
+  url="$registry/$name/-/${name##*/}-$version.tgz"
+  status=0
+  curl -fsSL --retry 3 -o "$tarball" "$url" || status=$?
+  if [ "$status" = 60 ]; then
+    # The registry's certificate chain is not trusted here (a machine behind
+    # an intercepting proxy whose CA it lacks, such as a fresh chroot). What
+    # is installed does not depend on it: the download must match the
+    # sha512 that the committed lock file pins, checked below.
+    echo "$name: the registry's TLS certificate is not trusted here; fetching it anyway," \
+      "to be checked against package-lock.json's sha512" >&2
+    status=0
+    curl -fsSL --retry 3 --insecure -o "$tarball" "$url" || status=$?
+  fi
+  [ "$status" = 0 ] || { echo "$name $version: download failed (curl exit $status)" >&2; exit 1; }
   expected=$(printf '%s' "${integrity#sha512-}" | base64 -d | od -An -v -tx1 | tr -d ' \n')
   actual=$(sha512sum "$tarball" | cut -d' ' -f1)
   if [ "$expected" != "$actual" ]; then
