@@ -206,7 +206,10 @@ TEST_F(HttpServerTest, FirstConnectionStartsAWorkerAndBusyWorkersGetCompany) {
   server.Release();
   EXPECT_EQ(BodyOf(testing_support::ReceiveUntilClosed(a)), "bbbbb");
   EXPECT_EQ(BodyOf(testing_support::ReceiveUntilClosed(b)), "bbbbb");
+  // Closed mid-request, the stalled client is served what it sent. Wait for
+  // that here, so that its trace cannot fall into the next test's.
   platform::CloseSocket(stalled);
+  EXPECT_TRUE(trace.WaitFor(L"Handled ", 4));
 }
 
 TEST_F(HttpServerTest, SilentClientIsClosedWithNothingSent) {
@@ -657,6 +660,7 @@ TEST_F(HttpServerTest, ASlowRequestEndsAtTheWholeRequestDeadline) {
 
 TEST_F(HttpServerTest, AtTheConnectionCapTheRestWaitInTheBacklog) {
   ServerTimeouts().max_connections = 3;
+  TraceLog trace;
   SizedServer server;
   RunningServer running(server);
   std::vector<platform::SocketHandle> open;
@@ -672,6 +676,7 @@ TEST_F(HttpServerTest, AtTheConnectionCapTheRestWaitInTheBacklog) {
   open.pop_back();
   EXPECT_EQ(BodyOf(testing_support::ReceiveUntilClosed(waiting)), "bbbbb");
   for (platform::SocketHandle s : open) platform::CloseSocket(s);
+  EXPECT_TRUE(trace.WaitFor(L"Handled ", 4));  // the waiting one and the three stalled
 }
 
 }  // namespace
