@@ -231,6 +231,11 @@ bool KelvaneHTTPAgentHTTPServer::HandleRequest(Request& request, const std::wstr
   // One read of the settings file gives the tested flag and the port the
   // page shows; a settings action changes the file, so it is read again.
   StoredSettings stored = ReadSettingsFrom(settings);
+  if (users_ != nullptr && !users_->Allows(request.Header("Authorization"))) {
+    request.SetExtraHeaderLines(AllowOriginLines(stored.allow_origin) + kBasicChallengeLine);
+    request.SetErrorResponse(kStatusUnauthorized);
+    return true;
+  }
   request.SetExtraHeaderLines(AllowOriginLines(stored.allow_origin));
   bool tested = stored.can_launch;
   std::string port_text = request.GetParam("port");

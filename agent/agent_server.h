@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 
+#include "auth/basic_auth.h"
 #include "history/history_sampler.h"
 #include "http/http_server.h"
 
@@ -36,6 +37,10 @@ class KelvaneHTTPAgentHTTPServer : public HTTPServer {
   // thread. Call once, before Start (requests read the sampler unlocked).
   void StartHistory(std::size_t seconds);
   void StopHistory();
+  // Every request must then carry "Authorization: Basic" with one of these
+  // users and their password, or it is answered 401. Call before Start.
+  void RequireUsers(std::shared_ptr<BasicAuthenticator> users) { users_ = std::move(users); }
+
   // The sampler, or null while the history is off.
   const HistorySampler* History() const { return history_.get(); }
 
@@ -51,6 +56,7 @@ class KelvaneHTTPAgentHTTPServer : public HTTPServer {
   void ReadForHistory(SampleRead& read);
   void AnswerHistory(Request& request, bool tested);
   std::unique_ptr<HistorySampler> history_;
+  std::shared_ptr<BasicAuthenticator> users_;
   // The names of the last valid sample's readings, made by the sampler, so
   // that a history answer reads no file.
   std::mutex history_names_mutex_;

@@ -11,6 +11,7 @@
 #include "foundation/log.h"
 #include "foundation/parse_int.h"
 #include "foundation/settings.h"
+#include "host/access_setup.h"
 #include "host/module.h"
 #include "http/debug_print.h"
 #include "http/server_limits.h"
@@ -153,11 +154,14 @@ int CKelvaneHTTPAgentModule::Run(int show_command) {
     TheAgentServer().StartHistory(
         static_cast<std::size_t>(ReadHistorySecondsFrom(SettingsFilePath())));
   }
+  if (!shutdown && !SetUpAccess(TheAgentServer())) return kExitNotListening;
   if (!shutdown && !StartListening(TheAgentServer(), port)) return kExitNotListening;
   if (OpensBrowser(show_command)) {
     ReportToEventLog(L"Open browser");
     CWString address;
-    Format(address, L"http://localhost:{0}", static_cast<std::int32_t>(port));
+    Format(address,
+           TheAgentServer().Tls() != nullptr ? L"https://localhost:{0}" : L"http://localhost:{0}",
+           static_cast<std::int32_t>(port));
     platform::OpenBrowser(std::wstring(address.View()));
   }
   if (shutdown) {

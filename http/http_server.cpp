@@ -21,6 +21,19 @@ namespace {
 
 constexpr int kListenBacklog = 0x7FFFFFFF;
 
+// A TLS connection's answer goes in records of up to 16 KiB each; every
+// record waits for the peer as a plain piece does.
+void SendResponseThroughTls(Request& request, tls::TlsSession& session) {
+  const std::string& response = request.Response();
+  const int sent = session.SendWithin(response.data(), static_cast<int>(response.size()),
+                                      ServerTimeouts().io_wait_ms);
+  if (sent > 0) {
+    request.send_position += sent;
+    request.bytes_sent += sent;
+  }
+  session.SayGoodbye();
+}
+
 void SendResponse(Request& request) {
   const std::string& response = request.Response();
   if (response.size() > static_cast<std::size_t>(kSendChunk)) {
@@ -82,7 +95,11 @@ bool ServeConnection(ConnectionQueue& queue, const QueueEntry& entry) {
   try {
     Request request(entry.socket, entry.server, entry.client);
     request.UseRequestText(entry.text, entry.too_long, entry.received);
-    SendResponse(request);
+    if (entry.tls != nullptr) {
+      SendResponseThroughTls(request, *entry.tls);
+    } else {
+      SendResponse(request);
+    }
   } catch (...) {
     // A failure while reading, handling or sending costs this connection only.
   }
@@ -147,7 +164,7 @@ bool TakeConnection(ConnectionQueue& queue, QueueEntry& entry) {
     } else {
       // Every queued entry is a connection: no sentinel value, since the OS
       // may hand out any descriptor (0 too, with standard input closed).
-      entry = queue.entries.front();
+      entry = std::move(queue.entries.front());
       queue.entries.pop_front();
       --queue.idle_workers;
     }
@@ -174,6 +191,7 @@ void WorkerThread() {
     // Uncounted before the look: the look serves whatever was counted on
     // this worker (or on another that has not looked yet).
     if (ServeConnection(queue, entry)) TakeFinishing(queue);
+    entry.tls.reset();  // its buffers go now, not at the next connection
     ConnectionEnded();
     ++queue.idle_workers;
   }
@@ -410,6 +428,11 @@ void HTTPServer::AcceptLoop() {
 
 void HTTPServer::PassOn(platform::SocketHandle connection, const platform::IpAddress& client,
                         WaitingRoom* room) {
+  // A TLS connection starts with its handshake, which only the room runs.
+  if (tls_ != nullptr) {
+    if (room == nullptr) return DismissConnection(connection);
+    return room->Admit(connection, this, client, RequestText(), tls_);
+  }
   // A request is usually whole when its connection is accepted (Linux
   // accepts once the first bytes are in): it then goes straight to the
   // workers. Anything less waits in the room, with what has arrived.

@@ -25,6 +25,7 @@
 
 #include "platform/net_address.h"
 #include "platform/socket.h"
+#include "tls/tls_credentials.h"
 
 class Request;
 
@@ -51,6 +52,12 @@ class HTTPServer {
     listen_address_ = address;
     listen_address_set_ = true;
   }
+
+  // Speaks TLS only, with these credentials (before Start); null: plain HTTP.
+  void UseTls(std::shared_ptr<const tls::TlsCredentials> credentials) {
+    tls_ = std::move(credentials);
+  }
+  const std::shared_ptr<const tls::TlsCredentials>& Tls() const noexcept { return tls_; }
 
   // Starts the listener thread and returns true at once; set-up failures show
   // in the trace, and to a caller that asks WaitForSetup.
@@ -99,6 +106,7 @@ class HTTPServer {
   std::atomic<int> listener_threads_{0};  // started by Start and not yet ended
   std::atomic<SetupState> setup_state_{SetupState::Pending};
   std::atomic<int> setup_error_{0};
+  std::shared_ptr<const tls::TlsCredentials> tls_;
   platform::IpAddress listen_address_;
   bool listen_address_set_ = false;
 };

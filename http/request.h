@@ -17,6 +17,7 @@ using StatusIndex = unsigned;
 
 inline constexpr StatusIndex kStatusOk = 0;
 inline constexpr StatusIndex kStatusBadRequest = 7;
+inline constexpr StatusIndex kStatusUnauthorized = 8;
 inline constexpr StatusIndex kStatusForbidden = 9;
 inline constexpr StatusIndex kStatusNotFound = 10;
 inline constexpr StatusIndex kStatusServerError = 11;
@@ -48,8 +49,8 @@ class Request {
   // The client's address as accept reported it.
   const platform::IpAddress& ClientAddress() const noexcept { return client_; }
   bool IsPost() const noexcept { return post_; }
-  // The first "Origin", "Referer" or "Host" header line's value (trimmed), or
-  // empty text. No other header is kept.
+  // The first "Origin", "Referer", "Host" or "Authorization" header line's
+  // value (trimmed), or empty text. No other header is kept.
   std::string Header(const char* name) const;
 
   // Replaces the response: status line, the fixed headers with the content
@@ -82,7 +83,7 @@ class Request {
   platform::SocketHandle socket_;
   platform::IpAddress client_;
   bool post_ = false;
-  std::string origin_, referer_, host_;
+  std::string origin_, referer_, host_, authorization_;
   bool extra_header_lines_set_ = false;
   std::string extra_header_lines_;
   std::string response_;

@@ -104,10 +104,11 @@ void Request::KeepHeader(const std::string& line) {
   std::size_t colon = line.find(':');
   if (colon == std::string::npos) return;
   std::string name = line.substr(0, colon);
-  std::string* slot = SameIgnoringCase(name, "ORIGIN")    ? &origin_
-                      : SameIgnoringCase(name, "REFERER") ? &referer_
-                      : SameIgnoringCase(name, "HOST")    ? &host_
-                                                          : nullptr;
+  std::string* slot = SameIgnoringCase(name, "ORIGIN")          ? &origin_
+                      : SameIgnoringCase(name, "REFERER")       ? &referer_
+                      : SameIgnoringCase(name, "HOST")          ? &host_
+                      : SameIgnoringCase(name, "AUTHORIZATION") ? &authorization_
+                                                                : nullptr;
   if (slot == nullptr || !slot->empty()) return;
   std::size_t start = line.find_first_not_of(" \t", colon + 1);
   std::size_t end = line.find_last_not_of(" \t");
@@ -116,10 +117,11 @@ void Request::KeepHeader(const std::string& line) {
 
 std::string Request::Header(const char* name) const {
   std::string wanted(name);
-  return SameIgnoringCase(wanted, "ORIGIN")    ? origin_
-         : SameIgnoringCase(wanted, "REFERER") ? referer_
-         : SameIgnoringCase(wanted, "HOST")    ? host_
-                                               : std::string();
+  return SameIgnoringCase(wanted, "ORIGIN")          ? origin_
+         : SameIgnoringCase(wanted, "REFERER")       ? referer_
+         : SameIgnoringCase(wanted, "HOST")          ? host_
+         : SameIgnoringCase(wanted, "AUTHORIZATION") ? authorization_
+                                                     : std::string();
 }
 
 void Request::ParseRequest(const std::string& text) {

@@ -21,6 +21,9 @@ constexpr std::size_t kCrowd = 1024;
 struct WaitingRoom::Guest {
   Arrival arrival;
   RequestText request;
+  // Set while a TLS connection's session is still to be made: made at its
+  // first bytes, so that a connection that sends nothing costs no session.
+  std::shared_ptr<const tls::TlsCredentials> tls;
   std::uint64_t serial = 0;
   std::int64_t silence_deadline = 0;  // the read wait, from the last bytes
   std::int64_t request_deadline = 0;  // the whole request, from admission
@@ -32,7 +35,8 @@ WaitingRoom::WaitingRoom(Deliver deliver, Dismiss dismiss, Clock clock)
 WaitingRoom::~WaitingRoom() = default;
 
 void WaitingRoom::Admit(platform::SocketHandle socket, HTTPServer* server,
-                        const platform::IpAddress& client, RequestText so_far) {
+                        const platform::IpAddress& client, RequestText so_far,
+                        std::shared_ptr<const tls::TlsCredentials> tls) {
   {
     std::lock_guard<std::mutex> hold(admitted_mutex_);
     Admitted& admitted = admitted_.emplace_back();
@@ -40,6 +44,7 @@ void WaitingRoom::Admit(platform::SocketHandle socket, HTTPServer* server,
     admitted.arrival.server = server;
     admitted.arrival.client = client;
     admitted.so_far = std::move(so_far);
+    admitted.tls = std::move(tls);
   }
   poller_.Wake();
 }
@@ -98,6 +103,7 @@ void WaitingRoom::TakeInAdmitted() {
     auto guest = std::make_unique<Guest>();
     guest->arrival = std::move(one.arrival);
     guest->request = std::move(one.so_far);
+    guest->tls = std::move(one.tls);
     guest->serial = ++next_serial_;
     guest->silence_deadline = now + ServerTimeouts().io_wait_ms;
     guest->request_deadline = now + ServerTimeouts().request_deadline_ms;
@@ -118,21 +124,61 @@ void WaitingRoom::ReadFrom(platform::SocketHandle socket) {
   auto found = waiting_.find(socket);
   if (found == waiting_.end()) return;
   Guest& guest = *found->second;
+  if (guest.tls != nullptr || guest.arrival.tls != nullptr) {
+    ReadThroughTls(socket, guest);
+    return;
+  }
   char piece[kReceiveChunk + 1];
   const int n = platform::ReceiveWithin(socket, piece, kReceiveChunk, 0);
   if (n == platform::kReceiveTimedOut) return;  // nothing after all
+  TakeIn(socket, guest, piece, n);
+}
+
+bool WaitingRoom::TakeIn(platform::SocketHandle socket, Guest& guest, const char* piece, int n) {
   if (n < 0) {
     DebugPrint(L"Winsock Error: recv() on %d, err=%d", static_cast<int>(socket),
                platform::SocketError());
     Leave(socket, false);
-    return;
+    return false;
   }
   if (n == 0 || guest.request.Append(piece, n) != RequestText::State::Incomplete) {
     Leave(socket, true);  // whole, too long, or the peer closed its side
-    return;
+    return false;
   }
   guest.silence_deadline = clock_() + ServerTimeouts().io_wait_ms;
   deadlines_.push({guest.silence_deadline, socket, guest.serial});
+  return true;
+}
+
+void WaitingRoom::ReadThroughTls(platform::SocketHandle socket, Guest& guest) {
+  if (guest.arrival.tls == nullptr) {
+    guest.arrival.tls = std::make_shared<tls::TlsSession>(std::move(guest.tls), socket);
+  }
+  tls::TlsSession& session = *guest.arrival.tls;
+  if (!session.HandshakeDone()) {
+    // The handshake's bytes do not extend the read wait: it must end within
+    // the wait from admission. Then the request has a whole wait of its own.
+    const tls::TlsSession::Step step = session.Handshake();
+    if (step == tls::TlsSession::Step::Waiting) return;
+    if (step == tls::TlsSession::Step::Failed) {
+      DebugPrint(L"TLS handshake on %d failed: %ls", static_cast<int>(socket),
+                 session.Failure().c_str());
+      Leave(socket, false);
+      return;
+    }
+    guest.silence_deadline = clock_() + ServerTimeouts().io_wait_ms;
+    deadlines_.push({guest.silence_deadline, socket, guest.serial});
+  }
+  // Records can hold more than one receive's worth, and the library may
+  // already hold bytes the socket no longer shows: read until it has none.
+  // Bounded by the request limit, past which the connection leaves.
+  char piece[kReceiveChunk + 1];
+  for (;;) {
+    const int n = session.ReceiveNow(piece, kReceiveChunk);
+    if (n == platform::kReceiveTimedOut) return;
+    if (n < 0) DebugPrint(L"TLS on %d: %ls", static_cast<int>(socket), session.Failure().c_str());
+    if (!TakeIn(socket, guest, piece, n)) return;
+  }
 }
 
 void WaitingRoom::EndDue(std::int64_t now) {

@@ -28,6 +28,8 @@
 #include "platform/net_address.h"
 #include "platform/poller.h"
 #include "platform/socket.h"
+#include "tls/tls_credentials.h"
+#include "tls/tls_session.h"
 
 class HTTPServer;
 
@@ -39,6 +41,9 @@ struct Arrival {
   std::string text;       // the request as received
   bool too_long = false;  // beyond kMaxRequestBytes: answered 400
   int received = 0;       // bytes received
+  // The connection's TLS, when the server speaks it: the request was read
+  // through it, and the answer is sent through it.
+  std::shared_ptr<tls::TlsSession> tls;
 };
 
 class WaitingRoom {
@@ -52,9 +57,11 @@ class WaitingRoom {
 
   bool Valid() const { return poller_.Valid(); }
   // The connection waits here from now on, with what has arrived of its
-  // request so far; its deadlines count from now.
+  // request so far; its deadlines count from now. With `tls`, its bytes are
+  // a TLS handshake first, which must end within the read wait.
   void Admit(platform::SocketHandle socket, HTTPServer* server, const platform::IpAddress& client,
-             RequestText so_far = RequestText());
+             RequestText so_far = RequestText(),
+             std::shared_ptr<const tls::TlsCredentials> tls = nullptr);
   // One round: takes in the admitted connections, waits up to `max_wait_ms`
   // (less when a deadline comes first; -1 for no limit) for bytes, reads
   // them, and ends the connections whose deadlines have passed.
@@ -75,6 +82,9 @@ class WaitingRoom {
   };
   void TakeInAdmitted();
   void ReadFrom(platform::SocketHandle socket);
+  void ReadThroughTls(platform::SocketHandle socket, Guest& guest);
+  // Takes in `n` bytes (the result of a receive); false once it has left.
+  bool TakeIn(platform::SocketHandle socket, Guest& guest, const char* piece, int n);
   void EndDue(std::int64_t now);
   int WaitBudget(int max_wait_ms, std::int64_t now) const;
   void Leave(platform::SocketHandle socket, bool deliver);
@@ -88,6 +98,7 @@ class WaitingRoom {
   struct Admitted {
     Arrival arrival;
     RequestText so_far;
+    std::shared_ptr<const tls::TlsCredentials> tls;
   };
   std::vector<Admitted> admitted_;  // guarded by admitted_mutex_
   std::unordered_map<platform::SocketHandle, std::unique_ptr<Guest>> waiting_;

@@ -5,6 +5,7 @@
 # Safe to run again: apt-get skips what is already there.
 set -euo pipefail
 run_packages=(cmake g++ make                        # the native build
+  libmbedtls-dev                                    # TLS (HTTPS) and SHA-256
   curl ca-certificates)                             # the dashboard's chart library (npm registry)
 test_packages=(
   libgtest-dev libbenchmark-dev                     # unit tests and benchmarks
@@ -17,6 +18,7 @@ test_packages=(
   prometheus                                        # promtool and a real scrape of the agent
   chromium chromium-driver python3-selenium         # the dashboard in a real browser
   dpkg-dev lintian nsis                             # the packages (scripts/package.sh)
+  openssl apache2-utils testssl.sh                  # test certificates, htpasswd, a TLS audit
 )
 packages=("${run_packages[@]}")
 [ "${1:-all}" = run ] || packages+=("${test_packages[@]}")
@@ -24,7 +26,21 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-if [ ${#missing[@]} -gt 0 ]; then
+# The Windows build cross-compiles Debian's own mbedtls source, which
+# apt-get source fetches through a deb-src entry of our own.
+deb_src=/etc/apt/sources.list.d/kelvanehttpagent-deb-src.sources
+if [ "${1:-all}" != run ] && [ ! -e "$deb_src" ]; then
+  . /etc/os-release
+  cat > "$deb_src" <<SOURCES
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: ${VERSION_CODENAME:-bookworm}
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SOURCES
+  added_source=true
+fi
+if [ ${#missing[@]} -gt 0 ] || [ -n "${added_source:-}" ]; then
   export DEBIAN_FRONTEND=noninteractive
   # The servers installed for tests and benchmarks (nginx, prometheus) are
   # started by the tests themselves: keep their packages from starting them.
@@ -34,7 +50,7 @@ if [ ${#missing[@]} -gt 0 ]; then
     trap 'rm -f "$policy"' EXIT
   fi
   apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  [ ${#missing[@]} -eq 0 ] || apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 # The browser packages the dashboard embeds, pinned by package-lock.json,
 # owned by whoever ran sudo rather than root.

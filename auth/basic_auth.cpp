@@ -1,0 +1,145 @@
+#include "auth/basic_auth.h"
+
+#include <mbedtls/base64.h>
+#include <mbedtls/entropy.h>
+#include <mbedtls/sha256.h>
+
+#include <cstring>
+
+namespace {
+
+// Successful checks remembered at once; past it the cache starts again.
+constexpr std::size_t kMaxCached = 1024;
+// Base64 of the longest credentials we decode.
+constexpr std::size_t kMaxEncoded = 4096;
+
+std::wstring Widen(const std::string& text) {
+  std::wstring wide;
+  for (unsigned char c : text) wide += c < 0x80 ? static_cast<wchar_t>(c) : L'?';
+  return wide;
+}
+
+std::string Trimmed(std::string_view text) {
+  const std::size_t start = text.find_first_not_of(" \t");
+  if (start == std::string_view::npos) return std::string();
+  const std::size_t end = text.find_last_not_of(" \t");
+  return std::string(text.substr(start, end - start + 1));
+}
+
+bool SameIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+UsersLoad ParseUserLines(const std::vector<std::string>& lines) {
+  UsersLoad load;
+  for (const std::string& line : lines) {
+    const std::size_t equals = line.find('=');
+    const std::string name = Trimmed(std::string_view(line).substr(0, equals));
+    const std::string hash_text = equals == std::string::npos
+                                      ? std::string()
+                                      : Trimmed(std::string_view(line).substr(equals + 1));
+    std::string why;
+    if (name.empty()) {
+      load.errors.push_back(L"[Users] line \"" + Widen(line) + L"\" has no user name");
+    } else if (name.find(':') != std::string::npos) {
+      load.errors.push_back(L"[Users] user \"" + Widen(name) + L"\": a name cannot hold ':'");
+    } else if (hash_text.empty()) {
+      load.errors.push_back(L"[Users] user \"" + Widen(name) + L"\" has no password hash");
+    } else if (auto hash = ParseBcryptHash(hash_text, &why)) {
+      load.users.push_back({name, hash_text, *hash});
+    } else {
+      load.errors.push_back(L"[Users] user \"" + Widen(name) + L"\": " + Widen(why));
+    }
+  }
+  return load;
+}
+
+bool DecodeBasicCredentials(std::string_view header, std::string& user, std::string& password) {
+  const std::string value = Trimmed(header);
+  const std::size_t space = value.find(' ');
+  if (space == std::string::npos || !SameIgnoringAsciiCase(value.substr(0, space), "basic")) {
+    return false;
+  }
+  const std::string encoded = Trimmed(std::string_view(value).substr(space + 1));
+  if (encoded.empty() || encoded.size() > kMaxEncoded) return false;
+  unsigned char decoded[kMaxEncoded];
+  std::size_t length = 0;
+  if (mbedtls_base64_decode(decoded, sizeof decoded, &length,
+                            reinterpret_cast<const unsigned char*>(encoded.data()),
+                            encoded.size()) != 0) {
+    return false;
+  }
+  const std::string text(reinterpret_cast<const char*>(decoded), length);
+  const std::size_t colon = text.find(':');
+  // A NUL would end the password early for bcrypt: never a match.
+  if (colon == std::string::npos || text.find('\0') != std::string::npos) return false;
+  user = text.substr(0, colon);
+  password = text.substr(colon + 1);
+  return true;
+}
+
+BasicAuthenticator::BasicAuthenticator(std::vector<UserEntry> users) : users_(std::move(users)) {
+  // An unknown user is checked against a hash of the usual cost, so that
+  // the answer's timing does not tell which users exist.
+  stand_in_.cost = 10;
+  for (const UserEntry& user : users_) stand_in_.cost = user.hash.cost;
+  mbedtls_entropy_context entropy;
+  mbedtls_entropy_init(&entropy);
+  // Without a secret nothing is cached.
+  has_secret_ = mbedtls_entropy_func(&entropy, secret_, sizeof secret_) == 0;
+  mbedtls_entropy_free(&entropy);
+  std::memcpy(stand_in_.salt.data(), secret_, stand_in_.salt.size());
+}
+
+std::string BasicAuthenticator::CacheKey(const std::string& user, const std::string& password,
+                                         const std::string& hash_text) const {
+  std::string input(reinterpret_cast<const char*>(secret_), sizeof secret_);
+  // Lengths first, so that no two triples give the same input.
+  for (const std::string* part : {&user, &password, &hash_text}) {
+    input += std::to_string(part->size());
+    input += ':';
+    input += *part;
+  }
+  unsigned char digest[32];
+  mbedtls_sha256_ret(reinterpret_cast<const unsigned char*>(input.data()), input.size(), digest, 0);
+  std::fill(input.begin(), input.end(), '\0');
+  return std::string(reinterpret_cast<const char*>(digest), sizeof digest);
+}
+
+bool BasicAuthenticator::Allows(std::string_view authorization_header) {
+  std::string user, password;
+  if (!DecodeBasicCredentials(authorization_header, user, password)) return false;
+  const UserEntry* entry = nullptr;
+  for (const UserEntry& candidate : users_) {
+    if (entry == nullptr && candidate.name == user) entry = &candidate;  // the first line counts
+  }
+  if (entry == nullptr) {
+    BcryptMatches(password, stand_in_);
+    return false;
+  }
+  const std::string key = has_secret_ ? CacheKey(user, password, entry->hash_text) : std::string();
+  if (has_secret_) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (verified_.count(key) != 0) return true;
+  }
+  if (!BcryptMatches(password, entry->hash)) return false;
+  if (!has_secret_) return true;
+  std::lock_guard<std::mutex> hold(mutex_);
+  if (verified_.size() >= kMaxCached) verified_.clear();
+  verified_.insert(key);
+  return true;
+}
+
+std::size_t BasicAuthenticator::CachedForTests() const {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return verified_.size();
+}
