@@ -1,0 +1,178 @@
+// The server speaking TLS, over loopback, against a client of the same
+// library: the handshake and the request wait in the room, the answer goes
+// back through TLS, and clients that do not complete a handshake get
+// nothing and take no worker.
+#include <gtest/gtest.h>
+#include <mbedtls/ctr_drbg.h>
+#include <mbedtls/entropy.h>
+#include <mbedtls/ssl.h>
+#include <mbedtls/x509_crt.h>
+
+#include <string>
+
+#include "tests/http/server_fixtures.h"
+#include "tls/tls_credentials.h"
+
+namespace {
+
+using namespace server_fixtures;
+using testing_support::BodyOf;
+using testing_support::Exchange;
+
+std::wstring Data(const char* name) {
+  std::string path = std::string(KV_TLS_TEST_DATA) + "/" + name;
+  return std::wstring(path.begin(), path.end());
+}
+
+std::shared_ptr<const tls::TlsCredentials> TestCredentials() {
+  tls::TlsFiles files;
+  files.cert_file = Data("server.pem");
+  files.key_file = Data("server.key");
+  return tls::TlsCredentials::Load(files).credentials;
+}
+
+// A blocking TLS client that trusts the test CA.
+class TlsClient {
+ public:
+  explicit TlsClient(std::uint16_t port) : socket_(platform::ConnectLoopback(port)) {
+    mbedtls_ssl_init(&ssl_);
+    mbedtls_ssl_config_init(&config_);
+    mbedtls_x509_crt_init(&ca_);
+    mbedtls_ctr_drbg_init(&random_);
+    mbedtls_entropy_init(&entropy_);
+    const std::string ca = std::string(KV_TLS_TEST_DATA) + "/ca.pem";
+    ready_ =
+        socket_ != platform::kNoSocket &&
+        mbedtls_ctr_drbg_seed(&random_, mbedtls_entropy_func, &entropy_, nullptr, 0) == 0 &&
+        mbedtls_x509_crt_parse_file(&ca_, ca.c_str()) == 0 &&
+        mbedtls_ssl_config_defaults(&config_, MBEDTLS_SSL_IS_CLIENT, MBEDTLS_SSL_TRANSPORT_STREAM,
+                                    MBEDTLS_SSL_PRESET_DEFAULT) == 0;
+    if (!ready_) return;
+    mbedtls_ssl_conf_ca_chain(&config_, &ca_, nullptr);
+    mbedtls_ssl_conf_authmode(&config_, MBEDTLS_SSL_VERIFY_REQUIRED);
+    mbedtls_ssl_conf_rng(&config_, mbedtls_ctr_drbg_random, &random_);
+    ready_ = mbedtls_ssl_setup(&ssl_, &config_) == 0 &&
+             mbedtls_ssl_set_hostname(&ssl_, "localhost") == 0;
+    mbedtls_ssl_set_bio(&ssl_, &socket_, Send, Receive, nullptr);
+  }
+  ~TlsClient() {
+    mbedtls_ssl_free(&ssl_);
+    mbedtls_ssl_config_free(&config_);
+    mbedtls_x509_crt_free(&ca_);
+    mbedtls_ctr_drbg_free(&random_);
+    mbedtls_entropy_free(&entropy_);
+    if (socket_ != platform::kNoSocket) platform::CloseSocket(socket_);
+  }
+  bool Handshake() { return ready_ && mbedtls_ssl_handshake(&ssl_) == 0; }
+  bool Write(const std::string& bytes) {
+    return mbedtls_ssl_write(&ssl_, reinterpret_cast<const unsigned char*>(bytes.data()),
+                             bytes.size()) == static_cast<int>(bytes.size());
+  }
+  // Everything up to the server's close_notify (true) or another end.
+  bool ReadToTheEnd(std::string& text) {
+    unsigned char buffer[4096];
+    for (;;) {  // ends: every read takes bytes, or the stream ends
+      const int n = mbedtls_ssl_read(&ssl_, buffer, sizeof buffer);
+      if (n > 0) {
+        text.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(n));
+        continue;
+      }
+      return n == MBEDTLS_ERR_SSL_PEER_CLOSE_NOTIFY;
+    }
+  }
+
+ private:
+  static int Send(void* socket, const unsigned char* bytes, std::size_t size) {
+    const int n = platform::SendBytes(*static_cast<platform::SocketHandle*>(socket),
+                                      reinterpret_cast<const char*>(bytes), static_cast<int>(size));
+    return n < 0 ? MBEDTLS_ERR_SSL_INTERNAL_ERROR : n;
+  }
+  static int Receive(void* socket, unsigned char* buffer, std::size_t size) {
+    const int n =
+        platform::ReceiveWithin(*static_cast<platform::SocketHandle*>(socket),
+                                reinterpret_cast<char*>(buffer), static_cast<int>(size), 20000);
+    return n >= 0 ? n : MBEDTLS_ERR_SSL_TIMEOUT;
+  }
+
+  platform::SocketHandle socket_;
+  bool ready_ = false;
+  mbedtls_ssl_context ssl_;
+  mbedtls_ssl_config config_;
+  mbedtls_x509_crt ca_;
+  mbedtls_ctr_drbg_context random_;
+  mbedtls_entropy_context entropy_;
+};
+
+class TlsServerTest : public HttpServerTest {
+ protected:
+  void SetUp() override {
+    HttpServerTest::SetUp();
+    credentials_ = TestCredentials();
+    ASSERT_NE(credentials_, nullptr);
+    server_.UseTls(credentials_);
+  }
+  std::shared_ptr<const tls::TlsCredentials> credentials_;
+  SizedServer server_;
+};
+
+TEST_F(TlsServerTest, AnswersThroughTlsAndEndsWithCloseNotify) {
+  RunningServer running(server_);
+  for (std::size_t size : {std::size_t{5}, std::size_t{100000}}) {
+    server_.body_size = size;
+    TlsClient client(running.port());
+    ASSERT_TRUE(client.Handshake());
+    ASSERT_TRUE(client.Write("GET / HTTP/1.1\r\nHost: localhost\r\n\r\n"));
+    std::string response;
+    EXPECT_TRUE(client.ReadToTheEnd(response));
+    EXPECT_EQ(BodyOf(response), std::string(size, 'b'));
+  }
+}
+
+TEST_F(TlsServerTest, ARequestInManyRecordsIsServedWhole) {
+  RunningServer running(server_);
+  TlsClient client(running.port());
+  ASSERT_TRUE(client.Handshake());
+  const std::string request = "POST /echo HTTP/1.1\r\nContent-Length: 9\r\n\r\nport=8167";
+  for (char c : request) ASSERT_TRUE(client.Write(std::string(1, c)));
+  std::string response;
+  client.ReadToTheEnd(response);
+  EXPECT_EQ(BodyOf(response), "8167");
+}
+
+TEST_F(TlsServerTest, PlainHttpGetsNoAnswerAndNoWorker) {
+  TraceLog trace;
+  RunningServer running(server_);
+  std::string response = Exchange(running.port(), "GET /?format=json HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(response.find("HTTP/"), std::string::npos) << response;
+  EXPECT_TRUE(trace.WaitFor(L"TLS handshake on "));
+  EXPECT_EQ(trace.Count(L"HandleRequest for "), 0);
+}
+
+TEST_F(TlsServerTest, HalfAHandshakeIsClosedAfterTheReadWait) {
+  ServerTimeouts().io_wait_ms = 300;
+  TraceLog trace;
+  RunningServer running(server_);
+  // A handshake record that announces 200 bytes and brings 10.
+  platform::SocketHandle s = platform::ConnectLoopback(running.port());
+  const char start[] = "\x16\x03\x01\x00\xc8\x01\x00\x00\xc4\x03\x03\x00\x00\x00\x00";
+  platform::SendBytes(s, start, sizeof start - 1);
+  ASSERT_EQ(platform::WaitReadable(s, 20000), platform::WaitResult::Ready);
+  char byte;
+  EXPECT_LE(platform::Receive(s, &byte, 1), 0) << "closed, nothing sent";
+  platform::CloseSocket(s);
+  EXPECT_EQ(trace.Count(L"HandleRequest for "), 0);
+}
+
+TEST_F(TlsServerTest, AHandshakeWithNoRequestIsClosedAfterTheReadWait) {
+  ServerTimeouts().io_wait_ms = 300;
+  TraceLog trace;
+  RunningServer running(server_);
+  TlsClient client(running.port());
+  ASSERT_TRUE(client.Handshake());
+  std::string response;
+  client.ReadToTheEnd(response);
+  EXPECT_EQ(response, "");
+  EXPECT_EQ(trace.Count(L"HandleRequest for "), 0);
+}
+
+}  // namespace
