@@ -3,10 +3,12 @@
 # mingw-w64, into build/deps/mbedtls-mingw (include/ and lib/). The Linux
 # build uses Debian's libmbedtls-dev instead. Needs the deb-src entry that
 # scripts/install-deps.sh adds; skips the work when the libraries are there.
+# The agent links it statically; its licence (Apache-2.0) goes with the
+# installer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=$PWD/build/deps/mbedtls-mingw
-if [ -f "$out/lib/libmbedtls.a" ] && [ -f "$out/version" ] &&
+if [ -f "$out/lib/libmbedtls.a" ] && [ -f "$out/LICENSE" ] && [ -f "$out/version" ] &&
    [ "$(cat "$out/version")" = "$(dpkg-query -W -f='${Version}' libmbedtls-dev 2>/dev/null)" ]; then
   exit 0
 fi
@@ -25,6 +27,7 @@ make -C "$src" -s -j "$(nproc)" CC=x86_64-w64-mingw32-gcc-posix AR=x86_64-w64-mi
 rm -rf "$out"
 mkdir -p "$out/lib"
 cp -r "$src/include" "$out/include"
+cp "$src/LICENSE" "$out/LICENSE"  # the installer ships it beside the agent
 cp "$src"/library/libmbedtls.a "$src"/library/libmbedx509.a "$src"/library/libmbedcrypto.a "$out/lib/"
 dpkg-query -W -f='${Version}' libmbedtls-dev > "$out/version" 2>/dev/null || echo unknown > "$out/version"
 echo "mbedtls for Windows built into $out"

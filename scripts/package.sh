@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 deb_only=false
 [ "${1:-}" = --deb ] && deb_only=true
-packages=(cmake g++ make dpkg-dev lintian curl ca-certificates)
+packages=(cmake g++ make libmbedtls-dev dpkg-dev lintian curl ca-certificates)
 $deb_only || packages+=(nsis g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64)
 missing=()
 for p in "${packages[@]}"; do
@@ -83,5 +83,6 @@ $deb_only && exit 0
 # The Windows installer.
 setup=dist/KelvaneHTTPAgent-$version-setup.exe
 makensis -V2 -DVERSION="$version" -DAGENT="$PWD/build/windows-release/KelvaneHTTPAgent.exe" \
-  -DOUTFILE="$PWD/$setup" packaging/windows/installer.nsi
+  -DMBEDTLS_LICENSE="$PWD/build/deps/mbedtls-mingw/LICENSE" -DOUTFILE="$PWD/$setup" \
+  packaging/windows/installer.nsi
 echo "built $setup"

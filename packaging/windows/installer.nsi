@@ -37,6 +37,8 @@ Section "${NAME} (required)" SecAgent
   SectionIn RO
   SetOutPath "$INSTDIR"
   File "/oname=KelvaneHTTPAgent.exe" "${AGENT}"
+  ; mbedTLS is linked into the agent: its licence goes with it.
+  File "/oname=mbedTLS-LICENSE.txt" "${MBEDTLS_LICENSE}"
   WriteUninstaller "$INSTDIR\uninstall-${NAME}.exe"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${NAME}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
@@ -62,6 +64,7 @@ Section "Uninstall"
   ExecWait '"$INSTDIR\KelvaneHTTPAgent.exe" -UnregServer' $0
   DetailPrint "KelvaneHTTPAgent -UnregServer: $0"
   Delete "$INSTDIR\KelvaneHTTPAgent.exe"
+  Delete "$INSTDIR\mbedTLS-LICENSE.txt"
   Delete "$INSTDIR\KelvaneHTTPAgent.ini"
   Delete "$INSTDIR\KelvaneHTTPAgent_Log.txt"
   Delete "$INSTDIR\uninstall-${NAME}.exe"

@@ -171,6 +171,7 @@ def windows_installer_installs_serves_and_goes():
         check(status == "HTTP/1.1 200 OK" and "comment" in json.loads(body), body)
         uninstaller = os.path.join(folder, "uninstall-KelvaneHTTPAgent.exe")
         check(os.path.exists(uninstaller), "no uninstaller")
+        check(os.path.exists(os.path.join(folder, "mbedTLS-LICENSE.txt")), "no mbedTLS licence")
         # _?= runs the uninstaller in place, so that the call waits for it.
         rc, out = wine(uninstaller, "/S", f"_?={target}")
         check(rc == 0, f"uninstall: {rc} {out}")
