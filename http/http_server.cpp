@@ -1,5 +1,7 @@
 #include "http/http_server.h"
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -7,6 +9,7 @@
 #include <new>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "foundation/conversions.h"
 #include "http/connection_queue.h"
@@ -249,15 +252,33 @@ std::int64_t MonotonicMs() {
 
 // The one waiting room of the process, and its thread, started at first use.
 // Null when the system refused either.
+WaitingRoom* MakeWaitingRoom() {
+  auto* made = new WaitingRoom(QueueConnection, DismissConnection, MonotonicMs);
+  if (made->Valid() && made->StartThread()) return made;
+  DebugPrint(L"Cannot start the waiting room");
+  delete made;
+  return nullptr;
+}
+
 WaitingRoom* TheWaitingRoom() {
-  static WaitingRoom* room = [] {
-    auto* made = new WaitingRoom(QueueConnection, DismissConnection, MonotonicMs);
-    if (made->Valid() && made->StartThread()) return made;
-    DebugPrint(L"Cannot start the waiting room");
-    delete made;
-    return static_cast<WaitingRoom*>(nullptr);
-  }();
+  static WaitingRoom* room = MakeWaitingRoom();
   return room;
+}
+
+// The rooms of TLS connections, one per processor: a handshake's key
+// exchange and signature run on its room's thread, so that handshakes use
+// every processor while their waiting still costs no thread. Taken in turn.
+WaitingRoom* NextTlsRoom() {
+  static const std::vector<WaitingRoom*> rooms = [] {
+    std::vector<WaitingRoom*> made;
+    const unsigned count = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxTlsRooms);
+    for (unsigned i = 0; i < count; ++i) {
+      if (WaitingRoom* room = MakeWaitingRoom()) made.push_back(room);
+    }
+    return made;
+  }();
+  static std::atomic<std::size_t> next{0};
+  return rooms.empty() ? nullptr : rooms[next++ % rooms.size()];
 }
 
 bool StartWorker() {
@@ -430,8 +451,9 @@ void HTTPServer::PassOn(platform::SocketHandle connection, const platform::IpAdd
                         WaitingRoom* room) {
   // A TLS connection starts with its handshake, which only the room runs.
   if (tls_ != nullptr) {
-    if (room == nullptr) return DismissConnection(connection);
-    return room->Admit(connection, this, client, RequestText(), tls_);
+    WaitingRoom* tls_room = NextTlsRoom();
+    if (tls_room == nullptr) return DismissConnection(connection);
+    return tls_room->Admit(connection, this, client, RequestText(), tls_);
   }
   // A request is usually whole when its connection is accepted (Linux
   // accepts once the first bytes are in): it then goes straight to the

@@ -10,6 +10,7 @@ inline constexpr std::size_t kDecodedPathBuffer = 2000;  // decoded path + termi
 inline constexpr std::size_t kMaxDrainBytes = 65536;     // discarded by the graceful close
 inline constexpr int kAcceptBackoffMs = 100;             // after running out of descriptors
 inline constexpr int kKeptIdleWorkers = 16;              // idle workers that never end
+inline constexpr unsigned kMaxTlsRooms = 8;              // threads that run TLS handshakes
 // Descriptors kept free below the open-file limit when the connection cap
 // comes from it (files, the monitor, draining sockets, the poller's own).
 inline constexpr std::size_t kDescriptorReserve = 64;

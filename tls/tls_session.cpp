@@ -27,6 +27,9 @@ TlsSession::TlsSession(std::shared_ptr<const TlsCredentials> credentials,
     return;
   }
   mbedtls_ssl_set_bio(&context_->ssl, this, SendToSocket, ReceiveFromSocket, nullptr);
+  // A handshake flight is several records, each its own send: without this
+  // the second would wait for the peer's delayed acknowledgement of the first.
+  platform::SendPiecesAtOnce(socket_);
   context_->ready = true;
 }
 
