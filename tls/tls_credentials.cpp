@@ -32,8 +32,8 @@ const int kSuites[] = {
     MBEDTLS_TLS_ECDHE_RSA_WITH_CHACHA20_POLY1305_SHA256,
     0,
 };
-const mbedtls_ecp_group_id kGroups[] = {MBEDTLS_ECP_DP_SECP256R1, MBEDTLS_ECP_DP_SECP384R1,
-                                        MBEDTLS_ECP_DP_NONE};
+const mbedtls_ecp_group_id kGroups[] = {MBEDTLS_ECP_DP_CURVE25519, MBEDTLS_ECP_DP_SECP256R1,
+                                        MBEDTLS_ECP_DP_SECP384R1, MBEDTLS_ECP_DP_NONE};
 const int kSignatureHashes[] = {MBEDTLS_MD_SHA512, MBEDTLS_MD_SHA384, MBEDTLS_MD_SHA256,
                                 MBEDTLS_MD_NONE};
 
