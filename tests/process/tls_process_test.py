@@ -56,7 +56,7 @@ def secure_folder(client_ca=False, users=True, cert="server", extra_tls=""):
         if client_ca:
             sections += "ClientCAFile=ca.pem\r\n"
     if users:
-        sections += "[Users]\r\n" + htpasswd_line(ALICE, ALICE_PASSWORD) + "\r\n"
+        sections += "[Users]\r\n; made by htpasswd\r\n" + htpasswd_line(ALICE, ALICE_PASSWORD) + "\r\n"
         sections += htpasswd_line(BOB, BOB_PASSWORD) + "\r\n"
     return f, sections
 
