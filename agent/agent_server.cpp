@@ -138,9 +138,9 @@ constexpr const char* kDashboardPolicy =
     "Content-Security-Policy: default-src 'none'; script-src 'unsafe-inline'; "
     "style-src 'unsafe-inline'; img-src data:; connect-src 'self'\r\n";
 
-RequestOrigin OriginOf(const Request& request) {
+RequestOrigin OriginOf(const Request& request, bool tls) {
   return {request.IsPost(), request.Header("Origin"), request.Header("Referer"),
-          request.Header("Host")};
+          request.Header("Host"), tls};
 }
 
 // The names by which this machine's own page is reached, beside the
@@ -152,7 +152,7 @@ std::vector<std::string> OwnHostNames(const std::wstring& allowed_hosts) {
 }
 
 // A settings action under SettingsFrom: false (and traced) when refused.
-bool SettingsActionPermitted(const Request& request, const StoredSettings& stored) {
+bool SettingsActionPermitted(const Request& request, const StoredSettings& stored, bool tls) {
   const std::wstring& settings_from = stored.settings_from;
   if (settings_from.empty()) return true;
   const SettingsPolicy policy = ParseSettingsFrom(WideToAnsi(settings_from));
@@ -160,7 +160,7 @@ bool SettingsActionPermitted(const Request& request, const StoredSettings& store
     DebugPrint(L"SettingsFrom: ignoring %ls (not an address or range)",
                AnsiToWide(entry).GetString());
   }
-  if (SettingsActionAllowed(policy, request.ClientAddress(), OriginOf(request),
+  if (SettingsActionAllowed(policy, request.ClientAddress(), OriginOf(request, tls),
                             OwnHostNames(stored.allowed_hosts))) {
     return true;
   }
@@ -240,7 +240,7 @@ bool KelvaneHTTPAgentHTTPServer::HandleRequest(Request& request, const std::wstr
   bool tested = stored.can_launch;
   std::string port_text = request.GetParam("port");
   if (!port_text.empty()) {
-    if (!SettingsActionPermitted(request, stored)) {
+    if (!SettingsActionPermitted(request, stored, Tls() != nullptr)) {
       request.SetErrorResponse(kStatusForbidden);
       return true;
     }

@@ -16,30 +16,30 @@ std::string Lower(std::string_view s) {
   return out;
 }
 
-// "host:port" with the port made explicit (80 when absent), in lower case.
-// An IPv6 literal keeps its brackets: "[::1]:8167".
-std::string Authority(std::string_view authority) {
+// "host:port" with the port made explicit (the scheme's default when
+// absent), in lower case. An IPv6 literal keeps its brackets: "[::1]:8167".
+std::string Authority(std::string_view authority, const char* default_port) {
   std::string text = Lower(Trim(authority));
   const std::size_t bracket = text.rfind(']');
   const std::size_t colon = text.rfind(':');
   const bool has_port =
       colon != std::string::npos && (bracket == std::string::npos || colon > bracket);
-  if (!has_port) return text + ":80";
-  if (colon + 1 == text.size()) return text + "80";  // "host:" means the default port
+  if (!has_port) return text + ":" + default_port;
+  if (colon + 1 == text.size()) return text + default_port;  // "host:": the default port
   return text;
 }
 
-// The authority of an "http://host[:port]/..." URL, or nothing for any other
+// The authority of a "SCHEME://host[:port]/..." URL, or nothing for another
 // scheme or shape.
-bool HttpAuthority(std::string_view url, std::string& authority) {
+bool UrlAuthority(std::string_view url, std::string_view scheme, const char* default_port,
+                  std::string& authority) {
   url = Trim(url);
-  const std::string_view scheme = "http://";
   if (url.size() <= scheme.size() || Lower(url.substr(0, scheme.size())) != scheme) return false;
   url.remove_prefix(scheme.size());
   const std::size_t end = url.find_first_of("/?#");
   std::string_view host = url.substr(0, end);
   if (host.empty() || host.find('@') != std::string_view::npos) return false;
-  authority = Authority(host);
+  authority = Authority(host, default_port);
   return true;
 }
 
@@ -85,9 +85,12 @@ bool PolicyAllows(const SettingsPolicy& policy, const IpAddress& client) {
 bool SameOrigin(const RequestOrigin& request) {
   const std::string& source = !request.origin.empty() ? request.origin : request.referer;
   if (source.empty()) return true;
+  // The agent's own page has the scheme the agent speaks.
+  const char* scheme = request.tls ? "https://" : "http://";
+  const char* default_port = request.tls ? "443" : "80";
   std::string authority;
-  if (!HttpAuthority(source, authority)) return false;
-  return !Trim(request.host).empty() && authority == Authority(request.host);
+  if (!UrlAuthority(source, scheme, default_port, authority)) return false;
+  return !Trim(request.host).empty() && authority == Authority(request.host, default_port);
 }
 
 std::vector<std::string> ParseAllowedHosts(std::string_view text) {

@@ -27,11 +27,13 @@ struct RequestOrigin {
   std::string origin;   // the Origin header
   std::string referer;  // the Referer header
   std::string host;     // the Host header
+  bool tls = false;     // the agent speaks HTTPS: its page's origin is https://
 };
 
 // A browser's request comes from the agent's own page when its Origin (or,
-// without one, its Referer) is "http://" followed by the request's Host:
-// scheme and host in any letter case, port 80 when none is given. A request
+// without one, its Referer) is "http://" (with TLS, "https://") followed by
+// the request's Host: scheme and host in any letter case, port 80 (443)
+// when none is given. A request
 // with neither header (a command-line client) passes; "Origin: null" does not.
 bool SameOrigin(const RequestOrigin& request);
 

@@ -80,6 +80,25 @@ TEST(SettingsFrom, OriginRefererAndHost) {
   }
 }
 
+TEST(SettingsFrom, OverTlsThePageIsHttps) {
+  struct Case {
+    const char* origin;
+    const char* host;
+    bool same;
+  } cases[] = {
+      {"https://localhost:8167", "localhost:8167", true},
+      {"https://localhost", "localhost:443", true},
+      {"https://localhost:443", "localhost", true},
+      {"http://localhost:8167", "localhost:8167", false},  // not the page the agent serves
+      {"https://localhost:80", "localhost", false},
+      {"https://evil.example", "localhost:8167", false},
+  };
+  for (const Case& c : cases) {
+    RequestOrigin request{true, c.origin, "", c.host, true};
+    EXPECT_EQ(SameOrigin(request), c.same) << c.origin << " | " << c.host;
+  }
+}
+
 TEST(SettingsFrom, ActionsNeedPostAnAllowedClientAndTheOwnPage) {
   const SettingsPolicy local = ParseSettingsFrom("local");
   const IpAddress here = Address("127.0.0.1"), there = Address("192.0.2.7");
