@@ -15,6 +15,7 @@ import os
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 import traceback
 
@@ -76,16 +77,36 @@ def build_deb():
     return found[0]
 
 
+def dependency_debs(deb):
+    """The .deb files of the package's dependencies that the minimal root
+    lacks, fetched on the host (the container has no network): what
+    `apt-get install ./package.deb` would fetch before installing it."""
+    fields = host("dpkg-deb", "-f", deb, "Depends").stdout
+    wanted = [part.split()[0].split(":")[0] for part in fields.replace("|", ",").split(",")
+              if part.strip()]
+    admin = os.path.join(BASE, "var", "lib", "dpkg")
+    missing = [name for name in sorted(set(wanted))
+               if "install ok installed" not in subprocess.run(
+                   ["dpkg-query", f"--admindir={admin}", "-W", "-f=${Status}", name],
+                   capture_output=True, text=True).stdout]
+    folder = tempfile.mkdtemp(prefix="kvdeps-")
+    if missing:
+        subprocess.run(["apt-get", "download", "-qq", "-o", "APT::Sandbox::User=root", *missing],
+                       cwd=folder, check=True)
+    return folder
+
+
 class Container:
     """The booted minimal root; commands run inside with nsenter."""
 
-    def __init__(self, deb):
+    def __init__(self, deb, deps_dir):
         self.deb_dir = os.path.dirname(deb)
         self.deb = "/mnt/deb/" + os.path.basename(deb)
         self.process = subprocess.Popen(
             ["systemd-nspawn", "--quiet", "--boot", "--register=no", "--keep-unit",
              "--volatile=overlay", "--private-network", "--machine=kvtest",
-             f"--bind-ro={self.deb_dir}:/mnt/deb", "-D", BASE],
+             f"--bind-ro={self.deb_dir}:/mnt/deb", f"--bind-ro={deps_dir}:/mnt/deps",
+             "-D", BASE],
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
             start_new_session=True)
         self.leader = None
@@ -178,6 +199,7 @@ def readings_served(c):
 
 
 def test_install_start_and_serve(c):
+    c.run("if ls /mnt/deps/*.deb >/dev/null 2>&1; then dpkg -i /mnt/deps/*.deb; fi")
     c.run(f"dpkg -i {c.deb}")
     c.run(f"test -f /etc/systemd/system/{UNIT}")
     c.run("mkdir -p /srv/hwmon/hwmon0 && echo fixture > /srv/hwmon/hwmon0/name && "
@@ -300,11 +322,12 @@ def main():
     install_tools()
     minimal_root()
     deb = build_deb()
+    deps_dir = dependency_debs(deb)
     print(f"set-up: {time.monotonic() - started:.1f} s", flush=True)
     passed = failed = 0
     container = None
     try:
-        container = Container(deb)
+        container = Container(deb, deps_dir)
         print(f"booted: {time.monotonic() - started:.1f} s", flush=True)
         for function in TESTS:
             step = time.monotonic()
@@ -322,6 +345,7 @@ def main():
     finally:
         if container is not None:
             container.close()
+        shutil.rmtree(deps_dir, ignore_errors=True)
     print(f"run time: {time.monotonic() - started:.1f} s")
     print(f"{passed} passed, {failed} failed")
     return 1 if failed else 0
