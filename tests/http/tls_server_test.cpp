@@ -163,6 +163,24 @@ TEST_F(TlsServerTest, HalfAHandshakeIsClosedAfterTheReadWait) {
   EXPECT_EQ(trace.Count(L"HandleRequest for "), 0);
 }
 
+TEST_F(TlsServerTest, AHandshakeThatTricklesEndsWithinTheReadWait) {
+  ServerTimeouts().io_wait_ms = 300;
+  TraceLog trace;
+  RunningServer running(server_);
+  // One byte of a ClientHello every 200 ms: each arrives within the read
+  // wait, but the handshake as a whole must end within it.
+  platform::SocketHandle s = platform::ConnectLoopback(running.port());
+  const unsigned char hello[] = {0x16, 0x03, 0x01, 0x00, 0xc8, 0x01, 0x00, 0x00, 0xc4, 0x03, 0x03};
+  bool closed = false;
+  for (int i = 0; i < 60 && !closed; ++i) {
+    platform::SendBytes(s, reinterpret_cast<const char*>(&hello[i % sizeof hello]), 1);
+    closed = platform::WaitReadable(s, 200) == platform::WaitResult::Ready;
+  }
+  EXPECT_TRUE(closed) << "still open after 12 s of trickling";
+  platform::CloseSocket(s);
+  EXPECT_EQ(trace.Count(L"HandleRequest for "), 0);
+}
+
 TEST_F(TlsServerTest, AHandshakeWithNoRequestIsClosedAfterTheReadWait) {
   ServerTimeouts().io_wait_ms = 300;
   TraceLog trace;
