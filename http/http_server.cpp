@@ -252,8 +252,8 @@ std::int64_t MonotonicMs() {
 
 // The one waiting room of the process, and its thread, started at first use.
 // Null when the system refused either.
-WaitingRoom* MakeWaitingRoom() {
-  auto* made = new WaitingRoom(QueueConnection, DismissConnection, MonotonicMs);
+WaitingRoom* MakeWaitingRoom(std::size_t crowd) {
+  auto* made = new WaitingRoom(QueueConnection, DismissConnection, MonotonicMs, crowd);
   if (made->Valid() && made->StartThread()) return made;
   DebugPrint(L"Cannot start the waiting room");
   delete made;
@@ -261,7 +261,7 @@ WaitingRoom* MakeWaitingRoom() {
 }
 
 WaitingRoom* TheWaitingRoom() {
-  static WaitingRoom* room = MakeWaitingRoom();
+  static WaitingRoom* room = MakeWaitingRoom(WaitingRoom::kCrowd);
   return room;
 }
 
@@ -273,7 +273,7 @@ WaitingRoom* NextTlsRoom() {
     std::vector<WaitingRoom*> made;
     const unsigned count = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxTlsRooms);
     for (unsigned i = 0; i < count; ++i) {
-      if (WaitingRoom* room = MakeWaitingRoom()) made.push_back(room);
+      if (WaitingRoom* room = MakeWaitingRoom(WaitingRoom::kTlsCrowd)) made.push_back(room);
     }
     return made;
   }();

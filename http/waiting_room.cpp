@@ -13,8 +13,6 @@ namespace {
 
 // Readable sockets taken per wait; more are reported at the next one.
 constexpr std::size_t kReadyPerWait = 256;
-// Guests at once after which an empty room hands its memory back.
-constexpr std::size_t kCrowd = 1024;
 
 }  // namespace
 
@@ -29,8 +27,11 @@ struct WaitingRoom::Guest {
   std::int64_t request_deadline = 0;  // the whole request, from admission
 };
 
-WaitingRoom::WaitingRoom(Deliver deliver, Dismiss dismiss, Clock clock)
-    : deliver_(std::move(deliver)), dismiss_(std::move(dismiss)), clock_(std::move(clock)) {}
+WaitingRoom::WaitingRoom(Deliver deliver, Dismiss dismiss, Clock clock, std::size_t crowd)
+    : deliver_(std::move(deliver)),
+      dismiss_(std::move(dismiss)),
+      clock_(std::move(clock)),
+      crowd_(crowd) {}
 
 WaitingRoom::~WaitingRoom() = default;
 
@@ -77,7 +78,7 @@ void WaitingRoom::RunOnce(int max_wait_ms) {
 
 void WaitingRoom::ReleaseAfterACrowd() {
   peak_ = std::max(peak_, waiting_.size());
-  if (!waiting_.empty() || peak_ < kCrowd) return;
+  if (!waiting_.empty() || peak_ < crowd_) return;
   // A flood has passed: its tables and their freed memory go back, so that
   // the agent returns to its usual size instead of keeping the flood's.
   peak_ = 0;

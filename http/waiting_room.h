@@ -52,7 +52,13 @@ class WaitingRoom {
   using Deliver = std::function<void(Arrival&&)>;
   using Dismiss = std::function<void(platform::SocketHandle)>;
 
-  WaitingRoom(Deliver deliver, Dismiss dismiss, Clock clock);
+  // Guests at once after which an emptied room hands its memory back.
+  static constexpr std::size_t kCrowd = 1024;
+  // A TLS guest holds a session with two record buffers (about 33 KB), so
+  // fewer of them make a crowd.
+  static constexpr std::size_t kTlsCrowd = 64;
+
+  WaitingRoom(Deliver deliver, Dismiss dismiss, Clock clock, std::size_t crowd = kCrowd);
   ~WaitingRoom();  // closes nothing: the process ends with the room
 
   bool Valid() const { return poller_.Valid(); }
@@ -106,6 +112,7 @@ class WaitingRoom {
   // since are skipped when they come up.
   std::priority_queue<Deadline, std::vector<Deadline>, std::greater<Deadline>> deadlines_;
   std::uint64_t next_serial_ = 0;
+  const std::size_t crowd_;
   std::size_t peak_ = 0;  // the most guests since the room was last empty
   std::vector<platform::SocketHandle> ready_;
 };
