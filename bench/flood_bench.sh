@@ -11,6 +11,7 @@
 # machines that cap the open-file limit at 20,000 allow no more.)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. bench/lib.sh
 idle=${1:-19500}
 slow=${2:-2000}
 seconds=${3:-20}
@@ -27,7 +28,6 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 agent_port=$(free_port)
 nginx_port=$(free_port)
 mkdir -p "$work/agent" "$work/www" "$work/tmp"

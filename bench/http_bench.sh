@@ -13,6 +13,7 @@
 #        KV_BENCH_ONLY="json html history-since" picks comparisons by label.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. bench/lib.sh
 duration=${1:-10}
 rounds=${2:-3}
 command -v wrk >/dev/null && command -v nginx >/dev/null || bash scripts/install-deps.sh
@@ -41,7 +42,6 @@ text = text[:-1] + ', "pad": "' + "x" * max(0, 400 - len(text) - 11) + '"}'
 open(sys.argv[1], "w").write(text[:400] if len(text) > 400 else text)
 PY
 
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 ours_port=$(free_port)
 nginx_port=$(free_port)
 
@@ -72,14 +72,6 @@ NGINX
 mkdir -p "$work/tmp"
 nginx -c "$work/nginx.conf"
 
-wait_port() {
-  for _ in $(seq 1 100); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
-    sleep 0.1
-  done
-  echo "nothing listens on port $1" >&2
-  exit 1
-}
 wait_port "$ours_port"
 wait_port "$nginx_port"
 
@@ -90,8 +82,6 @@ run() {  # name port path connections
     "http://127.0.0.1:$2$3" | grep '^RESULT' | sed "s/^RESULT/$1 c=$4/"
 }
 
-field() { sed -n "s/.* $2=\([0-9]*\).*/\1/p" <<<"$1"; }
-median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 # compare LABEL CONNECTIONS OUR_NAME OUR_PORT OUR_PATH REF_NAME REF_PORT REF_PATH
 # Prints every round's lines, then the median ratios (requests/s and p99).

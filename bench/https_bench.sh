@@ -12,6 +12,7 @@
 # Usage: bench/https_bench.sh [seconds] [rounds] [ec|rsa]   (defaults 10, 3, ec)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. bench/lib.sh
 duration=${1:-10}
 rounds=${2:-3}
 key_type=${3:-ec}
@@ -35,15 +36,6 @@ cert=server
 [ "$key_type" = rsa ] && cert=server-rsa
 cp "tests/tls/data/$cert.pem" "tests/tls/data/$cert.key" tests/tls/data/ca.pem "$work/"
 
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
-wait_port() {
-  for _ in $(seq 1 100); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
-    sleep 0.1
-  done
-  echo "nothing listens on port $1" >&2
-  exit 1
-}
 agent_port=$(free_port)
 nginx_port=$(free_port)
 
@@ -106,8 +98,6 @@ run() {  # name port path connections [close]
   wrk -t2 -c"$4" -d"${duration}s" "${header[@]}" -s bench/wrk_report.lua \
     "https://127.0.0.1:$2$3" | grep '^RESULT' | sed "s/^RESULT/$1 c=$4/"
 }
-field() { sed -n "s/.* $2=\([0-9]*\).*/\1/p" <<<"$1"; }
-median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 compare() {  # label connections close|keep
   local label=$1 c=$2 mode=$3 ratios="" p99s="" ours ref
   for round in $(seq 1 "$rounds"); do
@@ -127,17 +117,19 @@ compare() {  # label connections close|keep
 }
 
 summary=()
-echo "the agent and nginx over HTTPS ($key_type key), Connection: close: a full handshake per request"
-for c in 8 64; do
-  line=$(compare "full-handshake" "$c" close)
-  echo "$line"
-  summary+=("$(tail -1 <<<"$line")")
-done
-echo "keep-alive clients (the agent closes after each answer; nginx keeps the connection)"
-for c in 8 64; do
-  line=$(compare "keep-alive" "$c" keep)
-  echo "$line"
-  summary+=("$(tail -1 <<<"$line")")
+for mode in close keep; do
+  if [ "$mode" = close ]; then
+    label=full-handshake
+    echo "the agent and nginx over HTTPS ($key_type key), Connection: close: a full handshake per request"
+  else
+    label=keep-alive
+    echo "keep-alive clients (the agent closes after each answer; nginx keeps the connection)"
+  fi
+  for c in 8 64; do
+    line=$(compare "$label" "$c" "$mode")
+    echo "$line"
+    summary+=("$(tail -1 <<<"$line")")
+  done
 done
 echo
 echo "summary: agent/nginx over HTTPS ($key_type key), median over $rounds rounds"

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "tests/http/server_fixtures.h"
+#include "tests/tls/test_data.h"
 #include "tls/tls_credentials.h"
 
 namespace {
@@ -19,15 +20,10 @@ using namespace server_fixtures;
 using testing_support::BodyOf;
 using testing_support::Exchange;
 
-std::wstring Data(const char* name) {
-  std::string path = std::string(KV_TLS_TEST_DATA) + "/" + name;
-  return std::wstring(path.begin(), path.end());
-}
-
 std::shared_ptr<const tls::TlsCredentials> TestCredentials() {
   tls::TlsFiles files;
-  files.cert_file = Data("server.pem");
-  files.key_file = Data("server.key");
+  files.cert_file = TlsTestPath("server.pem");
+  files.key_file = TlsTestPath("server.key");
   return tls::TlsCredentials::Load(files).credentials;
 }
 
@@ -40,7 +36,7 @@ class TlsClient {
     mbedtls_x509_crt_init(&ca_);
     mbedtls_ctr_drbg_init(&random_);
     mbedtls_entropy_init(&entropy_);
-    const std::string ca = std::string(KV_TLS_TEST_DATA) + "/ca.pem";
+    const std::string ca = TlsTestFile("ca.pem");
     ready_ =
         socket_ != platform::kNoSocket &&
         mbedtls_ctr_drbg_seed(&random_, mbedtls_entropy_func, &entropy_, nullptr, 0) == 0 &&

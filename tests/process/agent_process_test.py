@@ -598,6 +598,47 @@ def prometheus_format_exact_and_accepted_by_promtool():
         f.close()
 
 
+class Prometheus:
+    """A real Prometheus scraping the agent's exposition every second as job
+    "kelvane", with `job` (YAML lines of the job, static_configs included)
+    added; its storage in a temporary folder. Stops and removes it all on
+    close (a context manager)."""
+
+    def __init__(self, job):
+        self.storage = tempfile.mkdtemp(prefix="kvprom-")
+        config = os.path.join(self.storage, "prometheus.yml")
+        with open(config, "w") as out:
+            out.write("global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\n"
+                      "scrape_configs:\n  - job_name: kelvane\n    metrics_path: /\n"
+                      "    params: {format: [prometheus]}\n" + job)
+        self.web = free_port()
+        self.process = subprocess.Popen(
+            [PROMETHEUS, f"--config.file={config}",
+             f"--storage.tsdb.path={os.path.join(self.storage, 'data')}",
+             f"--web.listen-address=127.0.0.1:{self.web}"],
+            cwd=self.storage, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def query(self, expression):
+        url = f"http://127.0.0.1:{self.web}/api/v1/query?query={urllib.parse.quote(expression)}"
+        with urllib.request.urlopen(url, timeout=10) as answer:
+            return json.loads(answer.read())["data"]["result"]
+
+    def close(self):
+        self.process.terminate()
+        try:
+            self.process.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait(timeout=10)
+        shutil.rmtree(self.storage, ignore_errors=True)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *_):
+        self.close()
+
+
 @test
 def a_real_prometheus_scrapes_the_agent():
     if WINDOWS:
@@ -605,53 +646,27 @@ def a_real_prometheus_scrapes_the_agent():
     if not os.path.exists(PROMETHEUS):
         raise Skip("prometheus missing (scripts/install-deps.sh installs it)")
     f = Folder(monitor_config="StartupHide=false\r\nDrift=0\r\n")
-    server = None
-    storage = tempfile.mkdtemp(prefix="kvprom-")
     try:
         port = free_port()
         serving(f, port)
-        config = os.path.join(storage, "prometheus.yml")
-        with open(config, "w") as out:
-            out.write("global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\n"
-                      "scrape_configs:\n  - job_name: kelvane\n    metrics_path: /\n"
-                      "    params: {format: [prometheus]}\n"
-                      f"    static_configs:\n      - targets: ['127.0.0.1:{port}']\n")
-        web = free_port()
-        server = subprocess.Popen([PROMETHEUS, f"--config.file={config}",
-                                   f"--storage.tsdb.path={os.path.join(storage, 'data')}",
-                                   f"--web.listen-address=127.0.0.1:{web}"],
-                                  cwd=storage, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-        def query(expression):
-            url = f"http://127.0.0.1:{web}/api/v1/query?query={urllib.parse.quote(expression)}"
-            with urllib.request.urlopen(url, timeout=10) as answer:
-                return json.loads(answer.read())["data"]["result"]
-
-        expected = {str(n): f"{int(4200 + 300 * i + 250 * math.sin(i)) / 100:g}"
-                    for n, i in zip(range(1, 6), range(5))}
-        got, up = {}, []
-        deadline = time.monotonic() + 120
-        while time.monotonic() < deadline:
-            try:
-                got = {r["metric"]["sensor"]: r["value"][1]
-                       for r in query('kelvane_temperature_celsius{job="kelvane"}')}
-                up = [r["value"][1] for r in query('up{job="kelvane"}')]
-            except (OSError, ValueError, KeyError):
-                pass
-            if got == expected and up == ["1"]:
-                break
-            time.sleep(0.5)
-        check(got == expected and up == ["1"], f"series {got}, expected {expected}; up {up}")
+        with Prometheus(f"    static_configs:\n      - targets: ['127.0.0.1:{port}']\n") as prometheus:
+            expected = {str(n): f"{int(4200 + 300 * i + 250 * math.sin(i)) / 100:g}"
+                        for n, i in zip(range(1, 6), range(5))}
+            got, up = {}, []
+            deadline = time.monotonic() + 120
+            while time.monotonic() < deadline:
+                try:
+                    got = {r["metric"]["sensor"]: r["value"][1]
+                           for r in prometheus.query('kelvane_temperature_celsius{job="kelvane"}')}
+                    up = [r["value"][1] for r in prometheus.query('up{job="kelvane"}')]
+                except (OSError, ValueError, KeyError):
+                    pass
+                if got == expected and up == ["1"]:
+                    break
+                time.sleep(0.5)
+            check(got == expected and up == ["1"], f"series {got}, expected {expected}; up {up}")
     finally:
-        if server is not None:
-            server.terminate()
-            try:
-                server.wait(timeout=30)
-            except subprocess.TimeoutExpired:
-                server.kill()
-                server.wait(timeout=10)
         f.close()
-        shutil.rmtree(storage, ignore_errors=True)
 
 
 def refused(port, address="127.0.0.1", source=None):

@@ -11,12 +11,9 @@ import json
 import os
 import shutil
 import socket
-import subprocess
 import sys
 import tempfile
 import time
-import urllib.parse
-import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import agent_process_test as kv  # noqa: E402 - shares its command line and helpers
@@ -120,38 +117,23 @@ def a_real_prometheus_joins_the_names():
         raise kv.Skip("prometheus missing (scripts/install-deps.sh installs it)")
     base = tempfile.mkdtemp(prefix="kvnames-")
     f, port = named_agent(base, "Temperature4=Board\r\n")
-    server = None
     try:
-        config = os.path.join(base, "prometheus.yml")
-        with open(config, "w") as out:
-            out.write("global:\n  scrape_interval: 1s\nscrape_configs:\n  - job_name: kelvane\n"
-                      "    metrics_path: /\n    params: {format: [prometheus]}\n"
-                      f"    static_configs:\n      - targets: ['127.0.0.1:{port}']\n")
-        web = kv.free_port()
-        server = subprocess.Popen([kv.PROMETHEUS, f"--config.file={config}",
-                                   f"--storage.tsdb.path={os.path.join(base, 'data')}",
-                                   f"--web.listen-address=127.0.0.1:{web}"],
-                                  cwd=base, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         join = ('kelvane_temperature_celsius * on(sensor) group_left(name) '
                 'kelvane_sensor_info{kind="temperature"}')
         expected = {"1": "nvme Composite", "2": "coretemp Package id 0", "3": "coretemp Core 0",
                     "4": "Board"}
         got = {}
-        deadline = time.monotonic() + 120
-        while time.monotonic() < deadline and got != expected:
-            try:
-                url = f"http://127.0.0.1:{web}/api/v1/query?query={urllib.parse.quote(join)}"
-                with urllib.request.urlopen(url, timeout=10) as answer:
-                    result = json.loads(answer.read())["data"]["result"]
-                got = {r["metric"]["sensor"]: r["metric"].get("name") for r in result}
-            except (OSError, ValueError, KeyError):
-                pass
-            time.sleep(0.5)
+        with kv.Prometheus(f"    static_configs:\n      - targets: ['127.0.0.1:{port}']\n") as prometheus:
+            deadline = time.monotonic() + 120
+            while time.monotonic() < deadline and got != expected:
+                try:
+                    got = {r["metric"]["sensor"]: r["metric"].get("name")
+                           for r in prometheus.query(join)}
+                except (OSError, ValueError, KeyError):
+                    pass
+                time.sleep(0.5)
         kv.check(got == expected, f"joined names {got}")
     finally:
-        if server is not None:
-            server.terminate()
-            server.wait(timeout=30)
         f.close()
         shutil.rmtree(base, ignore_errors=True)
 

@@ -15,10 +15,7 @@ import socket
 import ssl
 import subprocess
 import sys
-import tempfile
 import time
-import urllib.parse
-import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import agent_process_test as kv  # noqa: E402 - shares its command line and helpers
@@ -43,13 +40,18 @@ def htpasswd_line(user, password):
     return out.strip().replace(":", "=", 1)
 
 
+def copy_test_certificates(f):
+    """The test certificates and keys, beside the agent."""
+    for name in os.listdir(DATA):
+        if name.endswith((".pem", ".key")):
+            shutil.copy(os.path.join(DATA, name), os.path.join(f.path, name))
+
+
 def secure_folder(client_ca=False, users=True, cert="server", extra_tls=""):
     """A folder with the test certificates beside the agent (relative paths)
     and the [TLS] and [Users] sections to add to its settings."""
     f = kv.Folder()
-    for name in os.listdir(DATA):
-        if name.endswith((".pem", ".key")):
-            shutil.copy(os.path.join(DATA, name), os.path.join(f.path, name))
+    copy_test_certificates(f)
     sections = ""
     if cert is not None:
         sections += f"[TLS]\r\nCertFile={cert}.pem\r\nKeyFile={cert}.key\r\n{extra_tls}"
@@ -183,9 +185,7 @@ def start_fails(sections, expected):
     """The agent refuses to start with `sections`, and says `expected`."""
     f = kv.Folder()
     try:
-        for name in os.listdir(DATA):
-            if name.endswith((".pem", ".key")):
-                shutil.copy(os.path.join(DATA, name), os.path.join(f.path, name))
+        copy_test_certificates(f)
         port = kv.free_port()
         f.run("-setport", str(port))
         f.run("-tested")
@@ -292,59 +292,35 @@ def a_real_prometheus_scrapes_over_https_with_a_password_and_a_certificate():
     if not os.path.exists(kv.PROMETHEUS):
         raise kv.Skip("prometheus missing (scripts/install-deps.sh installs it)")
     f, sections = secure_folder(client_ca=True)
-    server = None
-    storage = tempfile.mkdtemp(prefix="kvprom-")
     try:
         port = kv.free_port()
         kv.serving(f, port, settings=sections)
-        config = os.path.join(storage, "prometheus.yml")
-        with open(config, "w") as out:
-            out.write("global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\n"
-                      "scrape_configs:\n  - job_name: kelvane\n    metrics_path: /\n"
-                      "    params: {format: [prometheus]}\n    scheme: https\n"
-                      f"    basic_auth: {{username: {ALICE}, password: '{ALICE_PASSWORD}'}}\n"
-                      "    tls_config:\n"
-                      f"      ca_file: {os.path.join(f.path, 'ca.pem')}\n"
-                      f"      cert_file: {os.path.join(f.path, 'client.pem')}\n"
-                      f"      key_file: {os.path.join(f.path, 'client.key')}\n"
-                      "      server_name: localhost\n"
-                      f"    static_configs:\n      - targets: ['127.0.0.1:{port}']\n")
-        web = kv.free_port()
-        server = subprocess.Popen([kv.PROMETHEUS, f"--config.file={config}",
-                                   f"--storage.tsdb.path={os.path.join(storage, 'data')}",
-                                   f"--web.listen-address=127.0.0.1:{web}"],
-                                  cwd=storage, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-        def query(expression):
-            url = f"http://127.0.0.1:{web}/api/v1/query?query={urllib.parse.quote(expression)}"
-            with urllib.request.urlopen(url, timeout=10) as answer:
-                return json.loads(answer.read())["data"]["result"]
-
+        job = ("    scheme: https\n"
+               f"    basic_auth: {{username: {ALICE}, password: '{ALICE_PASSWORD}'}}\n"
+               "    tls_config:\n"
+               f"      ca_file: {os.path.join(f.path, 'ca.pem')}\n"
+               f"      cert_file: {os.path.join(f.path, 'client.pem')}\n"
+               f"      key_file: {os.path.join(f.path, 'client.key')}\n"
+               "      server_name: localhost\n"
+               f"    static_configs:\n      - targets: ['127.0.0.1:{port}']\n")
         got, up = [], []
-        deadline = time.monotonic() + 120
-        while time.monotonic() < deadline:
-            try:
-                got = query('kelvane_temperature_celsius{job="kelvane"}')
-                up = [r["value"][1] for r in query('up{job="kelvane"}')]
-            except (OSError, ValueError, KeyError):
-                pass
-            if len(got) == 5 and up == ["1"]:
-                break
-            time.sleep(0.5)
+        with kv.Prometheus(job) as prometheus:
+            deadline = time.monotonic() + 120
+            while time.monotonic() < deadline:
+                try:
+                    got = prometheus.query('kelvane_temperature_celsius{job="kelvane"}')
+                    up = [r["value"][1] for r in prometheus.query('up{job="kelvane"}')]
+                except (OSError, ValueError, KeyError):
+                    pass
+                if len(got) == 5 and up == ["1"]:
+                    break
+                time.sleep(0.5)
         kv.check(len(got) == 5 and up == ["1"], f"series {got}; up {up}")
         # The simulated temperatures lie between 30 and 60 degrees.
         values = [float(r["value"][1]) for r in got]
         kv.check(all(30 <= v <= 60 for v in values), str(values))
     finally:
-        if server is not None:
-            server.terminate()
-            try:
-                server.wait(timeout=30)
-            except subprocess.TimeoutExpired:
-                server.kill()
-                server.wait(timeout=10)
         f.close()
-        shutil.rmtree(storage, ignore_errors=True)
 
 
 TESTSSL = shutil.which("testssl") or shutil.which("testssl.sh")

@@ -4,12 +4,9 @@
 
 #include <string>
 
-namespace {
+#include "tests/tls/test_data.h"
 
-std::wstring Data(const char* name) {
-  std::string path = std::string(KV_TLS_TEST_DATA) + "/" + name;
-  return std::wstring(path.begin(), path.end());
-}
+namespace {
 
 struct LoadCase {
   const char* what;
@@ -45,9 +42,9 @@ const LoadCase kCases[] = {
 TEST(TlsCredentialsTest, LoadsOrSaysWhyNot) {
   for (const LoadCase& c : kCases) {
     tls::TlsFiles files;
-    files.cert_file = Data(c.cert);
-    files.key_file = c.key == nullptr ? std::wstring() : Data(c.key);
-    files.client_ca_file = *c.client_ca == '\0' ? std::wstring() : Data(c.client_ca);
+    files.cert_file = TlsTestPath(c.cert);
+    files.key_file = c.key == nullptr ? std::wstring() : TlsTestPath(c.key);
+    files.client_ca_file = *c.client_ca == '\0' ? std::wstring() : TlsTestPath(c.client_ca);
     files.min_version = c.min_version;
     tls::TlsLoad load = tls::TlsCredentials::Load(files);
     if (c.error == nullptr) {
