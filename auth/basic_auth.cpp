@@ -2,7 +2,7 @@
 
 #include <mbedtls/base64.h>
 #include <mbedtls/entropy.h>
-#include <mbedtls/sha256.h>
+#include <mbedtls/md.h>
 
 #include <cstring>
 
@@ -109,9 +109,13 @@ std::string BasicAuthenticator::CacheKey(const std::string& user, const std::str
     input += ':';
     input += *part;
   }
+  // The generic digest call: its form is the same in every library version.
   unsigned char digest[32];
-  mbedtls_sha256_ret(reinterpret_cast<const unsigned char*>(input.data()), input.size(), digest, 0);
+  const int result =
+      mbedtls_md(mbedtls_md_info_from_type(MBEDTLS_MD_SHA256),
+                 reinterpret_cast<const unsigned char*>(input.data()), input.size(), digest);
   std::fill(input.begin(), input.end(), '\0');
+  if (result != 0) return std::string();  // never a key: nothing is cached
   return std::string(reinterpret_cast<const char*>(digest), sizeof digest);
 }
 
@@ -127,12 +131,12 @@ bool BasicAuthenticator::Allows(std::string_view authorization_header) {
     return false;
   }
   const std::string key = has_secret_ ? CacheKey(user, password, entry->hash_text) : std::string();
-  if (has_secret_) {
+  if (!key.empty()) {
     std::lock_guard<std::mutex> hold(mutex_);
     if (verified_.count(key) != 0) return true;
   }
   if (!BcryptMatches(password, entry->hash)) return false;
-  if (!has_secret_) return true;
+  if (key.empty()) return true;
   std::lock_guard<std::mutex> hold(mutex_);
   if (verified_.size() >= kMaxCached) verified_.clear();
   verified_.insert(key);

@@ -7,10 +7,12 @@
 #include <mbedtls/ecdh.h>
 #include <mbedtls/entropy.h>
 #include <mbedtls/pk.h>
-#include <mbedtls/sha256.h>
 
 #include <cstdio>
 #include <string>
+
+#include "platform/files.h"
+#include "tls/library_compat.h"
 
 namespace {
 
@@ -18,6 +20,7 @@ struct Random {
   mbedtls_entropy_context entropy;
   mbedtls_ctr_drbg_context drbg;
   Random() {
+    tls::library::Prepare();
     mbedtls_entropy_init(&entropy);
     mbedtls_ctr_drbg_init(&drbg);
     mbedtls_ctr_drbg_seed(&drbg, mbedtls_entropy_func, &entropy, nullptr, 0);
@@ -59,15 +62,19 @@ void Sign(benchmark::State& state, const char* key_file) {
   mbedtls_pk_context key;
   mbedtls_pk_init(&key);
   const std::string path = std::string(KV_TLS_TEST_DATA) + "/" + key_file;
-  if (mbedtls_pk_parse_keyfile(&key, path.c_str(), nullptr) != 0) {
+  std::string pem;
+  const bool read = platform::ReadWholeRegularFile(std::wstring(path.begin(), path.end()), pem);
+  pem.push_back('\0');  // as the PEM parser wants it
+  if (!read || tls::library::ParseKey(key, reinterpret_cast<const unsigned char*>(pem.data()),
+                                      pem.size(), random.drbg) != 0) {
     state.SkipWithError("cannot read the test key");
     return;
   }
   unsigned char hash[32] = {1, 2, 3}, signature[MBEDTLS_PK_SIGNATURE_MAX_SIZE];
   for (auto _ : state) {
     std::size_t length = 0;
-    mbedtls_pk_sign(&key, MBEDTLS_MD_SHA256, hash, sizeof hash, signature, &length,
-                    mbedtls_ctr_drbg_random, &random.drbg);
+    tls::library::SignHash(key, MBEDTLS_MD_SHA256, hash, sizeof hash, signature, sizeof signature,
+                           length, random.drbg);
     benchmark::DoNotOptimize(signature);
   }
   mbedtls_pk_free(&key);

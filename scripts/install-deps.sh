@@ -13,8 +13,11 @@ test_packages=(
   wine64                                            # runs the Windows build
   locales                                           # a comma-decimal locale for formatter tests
   libxml2-utils python3 procps                      # body checks; pgrep/pkill in process tests
-  wrk nginx-light curl                              # benchmarks
-  clang libclang-rt-14-dev                          # fuzz targets (libFuzzer and its sanitizers)
+  wrk nginx curl                                    # benchmarks
+  # libFuzzer and its sanitizers: the runtime's -dev package is versioned
+  # with clang (14 on Debian 12, 19 on Debian 13); libclang-rt-dev is the
+  # release's own name for the one that matches its clang.
+  clang libclang-rt-dev                             # fuzz targets
   prometheus                                        # promtool and a real scrape of the agent
   chromium chromium-driver python3-selenium         # the dashboard in a real browser
   dpkg-dev lintian nsis                             # the packages (scripts/package.sh)

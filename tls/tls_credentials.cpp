@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "platform/files.h"
+#include "tls/library_compat.h"
 #include "tls/library_error.h"
 
 // Handshakes run on several threads and share the key and the random
@@ -20,22 +21,6 @@
 
 namespace tls {
 namespace {
-
-// Mozilla's "intermediate" server suites, less the finite-field DHE ones:
-// ECDHE with AES-GCM or ChaCha20-Poly1305.
-const int kSuites[] = {
-    MBEDTLS_TLS_ECDHE_ECDSA_WITH_AES_128_GCM_SHA256,
-    MBEDTLS_TLS_ECDHE_RSA_WITH_AES_128_GCM_SHA256,
-    MBEDTLS_TLS_ECDHE_ECDSA_WITH_AES_256_GCM_SHA384,
-    MBEDTLS_TLS_ECDHE_RSA_WITH_AES_256_GCM_SHA384,
-    MBEDTLS_TLS_ECDHE_ECDSA_WITH_CHACHA20_POLY1305_SHA256,
-    MBEDTLS_TLS_ECDHE_RSA_WITH_CHACHA20_POLY1305_SHA256,
-    0,
-};
-const mbedtls_ecp_group_id kGroups[] = {MBEDTLS_ECP_DP_CURVE25519, MBEDTLS_ECP_DP_SECP256R1,
-                                        MBEDTLS_ECP_DP_SECP384R1, MBEDTLS_ECP_DP_NONE};
-const int kSignatureHashes[] = {MBEDTLS_MD_SHA512, MBEDTLS_MD_SHA384, MBEDTLS_MD_SHA256,
-                                MBEDTLS_MD_NONE};
 
 // The file's bytes with a terminating NUL, as the PEM parsers want them.
 bool ReadPem(const std::wstring& path, std::string& bytes, std::wstring& error) {
@@ -63,6 +48,7 @@ struct TlsCredentials::State {
   mbedtls_pk_context key;
   mbedtls_ssl_config config;
   bool client_certificates = false;
+  bool tls13_only = false;
 
   State() {
     mbedtls_entropy_init(&entropy);
@@ -104,8 +90,8 @@ struct TlsCredentials::State {
   bool LoadKey(const std::wstring& path, TlsLoad& load) {
     std::string pem;
     if (!ReadPem(path, pem, load.error)) return false;
-    int result = mbedtls_pk_parse_key(&key, reinterpret_cast<const unsigned char*>(pem.data()),
-                                      pem.size(), nullptr, 0);
+    int result = library::ParseKey(key, reinterpret_cast<const unsigned char*>(pem.data()),
+                                   pem.size(), random);
     mbedtls_platform_zeroize(pem.data(), pem.size());
     if (result != 0) {
       load.error = L"no usable private key in " + path + L": " + LibraryError(result);
@@ -117,7 +103,7 @@ struct TlsCredentials::State {
       return false;
     }
     // Also computes an EC key's tables once, before threads share the key.
-    if (mbedtls_pk_check_pair(&chain.pk, &key) != 0) {
+    if (!library::KeysPair(chain.pk, key, random)) {
       load.error = L"the key in " + path + L" does not belong to the certificate";
       return false;
     }
@@ -137,26 +123,30 @@ struct TlsCredentials::State {
     return true;
   }
 
-  bool Configure(TlsLoad& load) {
+  // The library's own set-up and the random generator, which the key's
+  // check already uses.
+  bool PrepareLibrary(TlsLoad& load) {
     static const char kPersonal[] = "KelvaneHTTPAgent TLS";
-    int result = mbedtls_ctr_drbg_seed(&random, mbedtls_entropy_func, &entropy,
-                                       reinterpret_cast<const unsigned char*>(kPersonal),
-                                       sizeof kPersonal - 1);
+    int result = library::Prepare();
     if (result == 0) {
-      result = mbedtls_ssl_config_defaults(
-          &config, MBEDTLS_SSL_IS_SERVER, MBEDTLS_SSL_TRANSPORT_STREAM, MBEDTLS_SSL_PRESET_DEFAULT);
+      result = mbedtls_ctr_drbg_seed(&random, mbedtls_entropy_func, &entropy,
+                                     reinterpret_cast<const unsigned char*>(kPersonal),
+                                     sizeof kPersonal - 1);
     }
+    if (result != 0) load.error = L"TLS cannot be set up: " + LibraryError(result);
+    return result == 0;
+  }
+
+  bool Configure(TlsLoad& load) {
+    int result = mbedtls_ssl_config_defaults(
+        &config, MBEDTLS_SSL_IS_SERVER, MBEDTLS_SSL_TRANSPORT_STREAM, MBEDTLS_SSL_PRESET_DEFAULT);
     if (result == 0) result = mbedtls_ssl_conf_own_cert(&config, &chain, &key);
     if (result != 0) {
       load.error = L"TLS cannot be set up: " + LibraryError(result);
       return false;
     }
     mbedtls_ssl_conf_rng(&config, mbedtls_ctr_drbg_random, &random);
-    mbedtls_ssl_conf_min_version(&config, MBEDTLS_SSL_MAJOR_VERSION_3, MBEDTLS_SSL_MINOR_VERSION_3);
-    mbedtls_ssl_conf_max_version(&config, MBEDTLS_SSL_MAJOR_VERSION_3, MBEDTLS_SSL_MINOR_VERSION_3);
-    mbedtls_ssl_conf_ciphersuites(&config, kSuites);
-    mbedtls_ssl_conf_curves(&config, kGroups);
-    mbedtls_ssl_conf_sig_hashes(&config, kSignatureHashes);
+    library::OfferModernTls(config, tls13_only);
     mbedtls_ssl_conf_renegotiation(&config, MBEDTLS_SSL_RENEGOTIATION_DISABLED);
     if (client_certificates) {
       mbedtls_ssl_conf_ca_chain(&config, &client_ca, nullptr);
@@ -168,15 +158,20 @@ struct TlsCredentials::State {
   }
 };
 
+bool OffersTls13() { return library::OffersTls13(); }
+
 TlsCredentials::TlsCredentials() : state_(std::make_unique<State>()) {}
 TlsCredentials::~TlsCredentials() = default;
 
 TlsLoad TlsCredentials::Load(const TlsFiles& files) {
   TlsLoad load;
-  if (!files.min_version.empty() && files.min_version != L"1.2") {
-    load.error = files.min_version == L"1.3"
-                     ? L"MinVersion=1.3: this build's TLS library offers TLS 1.2 at most"
-                     : L"MinVersion=" + files.min_version + L" is not 1.2 or 1.3";
+  const bool tls13_only = files.min_version == L"1.3";
+  if (tls13_only && !library::OffersTls13()) {
+    load.error = L"MinVersion=1.3: this build's TLS library offers TLS 1.2 at most";
+    return load;
+  }
+  if (!files.min_version.empty() && files.min_version != L"1.2" && !tls13_only) {
+    load.error = L"MinVersion=" + files.min_version + L" is not 1.2 or 1.3";
     return load;
   }
   if (files.cert_file.empty() || files.key_file.empty()) {
@@ -185,7 +180,9 @@ TlsLoad TlsCredentials::Load(const TlsFiles& files) {
   }
   std::shared_ptr<TlsCredentials> made(new TlsCredentials());
   State& state = *made->state_;
-  if (!state.LoadCertificate(files.cert_file, load) || !state.LoadKey(files.key_file, load) ||
+  state.tls13_only = tls13_only;
+  if (!state.PrepareLibrary(load) || !state.LoadCertificate(files.cert_file, load) ||
+      !state.LoadKey(files.key_file, load) ||
       (!files.client_ca_file.empty() && !state.LoadClientCa(files.client_ca_file, load)) ||
       !state.Configure(load)) {
     return load;

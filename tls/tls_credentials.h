@@ -1,11 +1,11 @@
 #pragma once
 // TlsCredentials: what every TLS connection of the agent shares. Its
 // certificate chain and key, the CA that must have signed a client's
-// certificate (mutual TLS, optional), and one configuration: TLS 1.2 with
-// ECDHE key exchange and AEAD ciphers only, SHA-2 signatures, no
-// renegotiation, no compression, no resumption (every connection is a full
-// handshake). Loaded once at start, read-only afterwards, shared by the
-// threads that run handshakes.
+// certificate (mutual TLS, optional), and one configuration: TLS 1.3 where
+// the library has it and TLS 1.2, with ECDHE key exchange and AEAD ciphers
+// only, SHA-2 signatures, no renegotiation, no compression, no resumption
+// (no session tickets: every connection is a full handshake). Loaded once at start, read-only
+// afterwards, shared by the threads that run handshakes.
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +19,9 @@ struct TlsFiles {
   std::wstring client_ca_file;  // empty: no client certificate asked for
   std::wstring min_version;     // "1.2" (empty means it) or "1.3"
 };
+
+// Whether this build's TLS library offers TLS 1.3 (and so MinVersion=1.3).
+bool OffersTls13();
 
 class TlsCredentials;
 

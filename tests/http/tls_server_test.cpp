@@ -60,6 +60,7 @@ class TlsClient {
     if (socket_ != platform::kNoSocket) platform::CloseSocket(socket_);
   }
   bool Handshake() { return ready_ && mbedtls_ssl_handshake(&ssl_) == 0; }
+  std::string Version() { return mbedtls_ssl_get_version(&ssl_); }
   bool Write(const std::string& bytes) {
     return mbedtls_ssl_write(&ssl_, reinterpret_cast<const unsigned char*>(bytes.data()),
                              bytes.size()) == static_cast<int>(bytes.size());
@@ -117,6 +118,8 @@ TEST_F(TlsServerTest, AnswersThroughTlsAndEndsWithCloseNotify) {
     server_.body_size = size;
     TlsClient client(running.port());
     ASSERT_TRUE(client.Handshake());
+    // A client that can do TLS 1.3 gets it, where the library has it.
+    EXPECT_EQ(client.Version(), KV_EXPECT_TLS13 ? "TLSv1.3" : "TLSv1.2");
     ASSERT_TRUE(client.Write("GET / HTTP/1.1\r\nHost: localhost\r\n\r\n"));
     std::string response;
     EXPECT_TRUE(client.ReadToTheEnd(response));

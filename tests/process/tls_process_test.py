@@ -26,6 +26,10 @@ DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tls", "da
 CHALLENGE = 'WWW-Authenticate: Basic realm="KelvaneHTTPAgent", charset="UTF-8"'
 ALICE, ALICE_PASSWORD = "alice", "wonder land"
 BOB, BOB_PASSWORD = "bob", "Grüße, 世界!"
+# What the build's TLS library offers, from its headers (tests/CMakeLists.txt):
+# TLS 1.3 with mbedTLS 3.x (Debian 13), TLS 1.2 at most with 2.28 (Debian 12).
+TLS13 = os.environ.get("KV_EXPECT_TLS13") == "1"
+TLS13_SUITES = ("TLS_AES_128_GCM_SHA256", "TLS_AES_256_GCM_SHA384", "TLS_CHACHA20_POLY1305_SHA256")
 
 
 def test(function):
@@ -205,15 +209,93 @@ def unusable_settings_stop_the_start_with_the_reason():
         ("[TLS]\r\nCertFile=absent.pem\r\nKeyFile=server.key\r\n", "cannot read"),
         ("[TLS]\r\nCertFile=server.pem\r\nKeyFile=other.key\r\n", "does not belong"),
         ("[TLS]\r\nCertFile=server.pem\r\n", "needs both CertFile and KeyFile"),
-        ("[TLS]\r\nCertFile=server.pem\r\nKeyFile=server.key\r\nMinVersion=1.3\r\n",
-         "TLS 1.2 at most"),
+        ("[TLS]\r\nCertFile=server.pem\r\nKeyFile=server.key\r\nMinVersion=1.0\r\n",
+         "is not 1.2 or 1.3"),
         ("[TLS]\r\nCertFile=server.pem\r\nKeyFile=server.key\r\nClientCAFile=nope.pem\r\n",
          "cannot read"),
         ("[Users]\r\nalice=\r\n", 'user "alice" has no password hash'),
         ("[Users]\r\nalice=secret\r\n", "a bcrypt hash has 60 characters"),
     ]
+    if not TLS13:
+        cases.append(("[TLS]\r\nCertFile=server.pem\r\nKeyFile=server.key\r\nMinVersion=1.3\r\n",
+                      "TLS 1.2 at most"))
     for sections, expected in cases:
         start_fails(sections, expected)
+
+
+def python_tls_version(f, port, maximum=None):
+    """The protocol and suite Python's client gets, or the error's text."""
+    context = ssl.create_default_context(cafile=os.path.join(f.path, "ca.pem"))
+    if maximum is not None:
+        context.maximum_version = maximum
+    try:
+        with socket.create_connection(("127.0.0.1", port), timeout=30) as raw:
+            with context.wrap_socket(raw, server_hostname="localhost") as s:
+                return s.version(), s.cipher()[0]
+    except (ssl.SSLError, OSError) as e:
+        return "failed", str(e)
+
+
+def s_client(f, port, *args):
+    """openssl s_client's exit code and what it printed about the session."""
+    result = subprocess.run(["openssl", "s_client", "-brief", "-connect", f"127.0.0.1:{port}",
+                             "-servername", "localhost", "-CAfile", os.path.join(f.path, "ca.pem"),
+                             "-verify_return_error", *args],
+                            input=b"", capture_output=True, timeout=60)
+    return result.returncode, (result.stdout + result.stderr).decode("utf-8", "replace")
+
+
+@test
+def tls_1_3_where_the_library_has_it():
+    f, sections = secure_folder(users=False, client_ca=True)
+    try:
+        port = kv.free_port()
+        kv.serving(f, port, settings=sections)
+        url = f"https://localhost:{port}/?format=json"
+        cert = ["--cert", os.path.join(f.path, "client.pem"), "--key",
+                os.path.join(f.path, "client.key")]
+        rc, head, body, err = curl(url, f, *cert, "-v")
+        kv.check(rc == 0 and head.startswith("HTTP/1.1 200 OK"), f"{rc} {head} {err}")
+        expected = "SSL connection using TLSv1.3 / TLS_AES_" if TLS13 else \
+            "SSL connection using TLSv1.2 / ECDHE-ECDSA-"
+        kv.check(expected in err, err)
+        # Mutual TLS over TLS 1.2 as well.
+        rc, head, _, err = curl(url, f, *cert, "--tls-max", "1.2")
+        kv.check(rc == 0 and head.startswith("HTTP/1.1 200 OK"), f"{rc} {head} {err}")
+        rc, head, _, err = curl(url, f, "--tlsv1.3")
+        kv.check(rc != 0 and not head, f"no client certificate: {rc} {head}")
+        if not TLS13:
+            rc, head, _, err = curl(url, f, *cert, "--tlsv1.3")
+            kv.check(rc != 0 and not head, f"TLS 1.3 from a library without it: {rc} {head}")
+            return
+        for suite in TLS13_SUITES:
+            rc, out = s_client(f, port, "-tls1_3", "-ciphersuites", suite, "-cert",
+                               os.path.join(f.path, "client.pem"), "-key",
+                               os.path.join(f.path, "client.key"))
+            kv.check(rc == 0 and "Protocol version: TLSv1.3" in out and
+                     f"Ciphersuite: {suite}" in out, f"{suite}: {rc} {out}")
+    finally:
+        f.close()
+
+
+@test
+def min_version_1_3_serves_tls_1_3_only():
+    if not TLS13:
+        raise kv.Skip("this build's TLS library offers TLS 1.2 at most (the start is refused)")
+    f, sections = secure_folder(users=False, extra_tls="MinVersion=1.3\r\n")
+    try:
+        port = kv.free_port()
+        kv.serving(f, port, settings=sections)
+        version, suite = python_tls_version(f, port)
+        kv.check(version == "TLSv1.3" and suite in TLS13_SUITES, f"{version} {suite}")
+        version, why = python_tls_version(f, port, maximum=ssl.TLSVersion.TLSv1_2)
+        kv.check(version == "failed", f"a TLS 1.2 client got {version} {why}")
+        rc, head, _, err = curl(f"https://localhost:{port}/?format=json", f, "--tls-max", "1.2")
+        kv.check(rc != 0 and not head, f"curl --tls-max 1.2 answered: {rc} {head}")
+        rc, head, _, err = curl(f"https://localhost:{port}/?format=json", f)
+        kv.check(rc == 0 and head.startswith("HTTP/1.1 200 OK"), f"{rc} {head} {err}")
+    finally:
+        f.close()
 
 
 @test

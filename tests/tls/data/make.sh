@@ -18,7 +18,9 @@ extendedKeyUsage=serverAuth'
 client_ext='extendedKeyUsage=clientAuth'
 for ca in ca stranger-ca; do
   ec $ca.key
-  openssl req -x509 -new -key $ca.key -subj "/CN=KelvaneHTTPAgent test $ca" -days $days -out $ca.pem
+  # keyUsage too: strict verifiers (Python 3.13 by default) refuse a CA without it.
+  openssl req -x509 -new -key $ca.key -subj "/CN=KelvaneHTTPAgent test $ca" -days $days \
+    -addext keyUsage=critical,keyCertSign,cRLSign -out $ca.pem
 done
 ec server.key;  sign server ca "$server_ext" -days $days
 openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out server-rsa.key 2>/dev/null
