@@ -15,6 +15,7 @@
 #include "http/connection_queue.h"
 #include "http/debug_print.h"
 #include "http/draining_sockets.h"
+#include "http/live_servers.h"
 #include "http/request.h"
 #include "http/server_limits.h"
 #include "http/waiting_room.h"
@@ -95,16 +96,21 @@ bool CloseAsFinishing(ConnectionQueue& queue, platform::SocketHandle socket) {
 bool ServeConnection(ConnectionQueue& queue, const QueueEntry& entry) {
   DebugPrint(L"HandleRequest for %d", static_cast<int>(entry.socket));
   std::uint32_t started = platform::TickCount();
-  try {
-    Request request(entry.socket, entry.server, entry.client);
-    request.UseRequestText(entry.text, entry.too_long, entry.received);
-    if (entry.tls != nullptr) {
-      SendResponseThroughTls(request, *entry.tls);
-    } else {
-      SendResponse(request);
+  if (live_servers::BeginServing(entry.server_serial)) {
+    try {
+      Request request(entry.socket, entry.server, entry.client);
+      request.UseRequestText(entry.text, entry.too_long, entry.received);
+      if (entry.tls != nullptr) {
+        SendResponseThroughTls(request, *entry.tls);
+      } else {
+        SendResponse(request);
+      }
+    } catch (...) {
+      // A failure while reading, handling or sending costs this connection only.
     }
-  } catch (...) {
-    // A failure while reading, handling or sending costs this connection only.
+    live_servers::EndServing(entry.server_serial);
+  } else {
+    DebugPrint(L"The server of %d is gone: not answered", static_cast<int>(entry.socket));
   }
   DebugPrint(L"Closing connection: %d", static_cast<int>(entry.socket));
   // From here on the worker looks at the queue within moments.
@@ -319,10 +325,14 @@ ConnectionQueue& TheConnectionQueue() {
   return *queue;
 }
 
+HTTPServer::HTTPServer() : serial_(live_servers::Register()) {}
+
 HTTPServer::~HTTPServer() {
   Stop();
-  // The listener thread reads this object until it has ended.
+  // The listener thread reads this object until it has ended, a worker
+  // until its answer is sent; connections still waiting find it gone.
   WaitForListener();
+  live_servers::Retire(serial_);
 }
 
 void HTTPServer::WaitForListener() {
@@ -453,7 +463,7 @@ void HTTPServer::PassOn(platform::SocketHandle connection, const platform::IpAdd
   if (tls_ != nullptr) {
     WaitingRoom* tls_room = NextTlsRoom();
     if (tls_room == nullptr) return DismissConnection(connection);
-    return tls_room->Admit(connection, this, client, RequestText(), tls_);
+    return tls_room->Admit(connection, this, client, RequestText(), tls_, serial_);
   }
   // A request is usually whole when its connection is accepted (Linux
   // accepts once the first bytes are in): it then goes straight to the
@@ -465,6 +475,7 @@ void HTTPServer::PassOn(platform::SocketHandle connection, const platform::IpAdd
     Arrival arrival;
     arrival.socket = connection;
     arrival.server = this;
+    arrival.server_serial = serial_;
     arrival.client = client;
     arrival.too_long = so_far.state() == RequestText::State::TooLong;
     arrival.received = so_far.received();
@@ -475,7 +486,7 @@ void HTTPServer::PassOn(platform::SocketHandle connection, const platform::IpAdd
                platform::SocketError());
     DismissConnection(connection);
   } else if (room != nullptr) {
-    room->Admit(connection, this, client, std::move(so_far));
+    room->Admit(connection, this, client, std::move(so_far), nullptr, serial_);
   } else {
     DismissConnection(connection);  // nowhere to wait: closed, the server goes on
   }

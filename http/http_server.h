@@ -40,7 +40,7 @@ std::string ProvidedExtraHeaderLines();
 
 class HTTPServer {
  public:
-  HTTPServer() = default;
+  HTTPServer();
   virtual ~HTTPServer();
   HTTPServer(const HTTPServer&) = delete;
   HTTPServer& operator=(const HTTPServer&) = delete;
@@ -104,6 +104,7 @@ class HTTPServer {
   std::atomic<platform::SocketHandle> socket_{platform::kNoSocket};
   std::atomic<std::uint16_t> bound_port_{0};
   std::atomic<int> listener_threads_{0};  // started by Start and not yet ended
+  const std::uint64_t serial_;            // in the live servers' registry
   std::atomic<SetupState> setup_state_{SetupState::Pending};
   std::atomic<int> setup_error_{0};
   std::shared_ptr<const tls::TlsCredentials> tls_;

@@ -37,12 +37,14 @@ WaitingRoom::~WaitingRoom() = default;
 
 void WaitingRoom::Admit(platform::SocketHandle socket, HTTPServer* server,
                         const platform::IpAddress& client, RequestText so_far,
-                        std::shared_ptr<const tls::TlsCredentials> tls) {
+                        std::shared_ptr<const tls::TlsCredentials> tls,
+                        std::uint64_t server_serial) {
   {
     std::lock_guard<std::mutex> hold(admitted_mutex_);
     Admitted& admitted = admitted_.emplace_back();
     admitted.arrival.socket = socket;
     admitted.arrival.server = server;
+    admitted.arrival.server_serial = server_serial;
     admitted.arrival.client = client;
     admitted.so_far = std::move(so_far);
     admitted.tls = std::move(tls);

@@ -37,6 +37,7 @@ class HTTPServer;
 struct Arrival {
   platform::SocketHandle socket = platform::kNoSocket;
   HTTPServer* server = nullptr;
+  std::uint64_t server_serial = 0;  // the server's, while it lives
   platform::IpAddress client;
   std::string text;       // the request as received
   bool too_long = false;  // beyond kMaxRequestBytes: answered 400
@@ -67,7 +68,8 @@ class WaitingRoom {
   // a TLS handshake first, which must end within the read wait.
   void Admit(platform::SocketHandle socket, HTTPServer* server, const platform::IpAddress& client,
              RequestText so_far = RequestText(),
-             std::shared_ptr<const tls::TlsCredentials> tls = nullptr);
+             std::shared_ptr<const tls::TlsCredentials> tls = nullptr,
+             std::uint64_t server_serial = 0);
   // One round: takes in the admitted connections, waits up to `max_wait_ms`
   // (less when a deadline comes first; -1 for no limit) for bytes, reads
   // them, and ends the connections whose deadlines have passed.

@@ -532,4 +532,22 @@ TEST_F(HttpServerTest, AtTheConnectionCapTheRestWaitInTheBacklog) {
   EXPECT_TRUE(trace.WaitFor(L"Handled ", 4));  // the waiting one and the three stalled
 }
 
+TEST_F(HttpServerTest, AConnectionThatOutlivesItsServerIsClosedUnanswered) {
+  TraceLog trace;
+  platform::SocketHandle waiting = platform::kNoSocket;
+  {
+    SizedServer server;
+    RunningServer running(server);
+    waiting = platform::ConnectLoopback(running.port());
+    const std::string head = "GET / HTTP/1.1\r\n";  // not yet whole: it waits in the room
+    platform::SendBytes(waiting, head.data(), static_cast<int>(head.size()));
+    ASSERT_TRUE(trace.WaitFor(L"Accepted request on socket "));
+  }
+  // Its end of stream hands it to a worker after its server is gone.
+  platform::ShutdownSocket(waiting, platform::ShutdownHow::Send);
+  EXPECT_TRUE(trace.WaitFor(L"is gone: not answered"));
+  EXPECT_EQ(testing_support::ReceiveUntilClosed(waiting), "");
+  platform::CloseSocket(waiting);
+}
+
 }  // namespace
