@@ -43,8 +43,13 @@ TEST_F(HttpServerTest, FirstConnectionStartsAWorkerAndBusyWorkersGetCompany) {
   EXPECT_EQ(BodyOf(Exchange(running.port(), "GET / HTTP/1.1\r\n\r\n")), "bbbbb");
   EXPECT_EQ(trace.Count(L"startthread=1"), 1);
   EXPECT_EQ(TheConnectionQueue().workers.load(), 1);
-  // The worker traces "Handled" after the client already has the answer.
+  // The worker traces "Handled" after the client already has the answer,
+  // and counts itself idle again after that.
   ASSERT_TRUE(trace.WaitFor(L"Handled ", 1));
+  for (int i = 0; i < 2000 && TheConnectionQueue().idle_workers.load() < 1; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_EQ(TheConnectionQueue().idle_workers.load(), 1);
 
   // A client that sends only the start of a request takes no worker.
   platform::SocketHandle stalled = StalledClient(running.port());
