@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr std::size_t kNotYet = std::string::npos;
-
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   if (text.size() < prefix.size()) return false;
   for (std::size_t i = 0; i < prefix.size(); ++i) {
@@ -40,22 +38,24 @@ std::size_t AnnouncedBodyLength(std::string_view head) {
   return 0;
 }
 
-// How long the whole request is once its head has arrived (the head, its
-// blank line and the announced body), or kNotYet while the head is still
-// coming. A bare LF blank line ends a head too.
-std::size_t CompleteLength(const std::string& text) {
-  std::size_t end = text.find("\r\n\r\n");
+}  // namespace
+
+void RequestText::FindWholeLength() {
+  // A head end found in the new bytes may begin up to three bytes back.
+  const std::size_t from = searched_ > 3 ? searched_ - 3 : 0;
+  const std::string_view text(text_);
+  std::size_t end = text.find("\r\n\r\n", from);
   std::size_t blank = 4;
-  const std::size_t bare = text.find("\n\n");
-  if (bare != std::string::npos && (end == std::string::npos || bare < end)) {
+  const std::size_t bare = text.find("\n\n", from);
+  if (bare != std::string_view::npos && (end == std::string_view::npos || bare < end)) {
     end = bare;
     blank = 2;
   }
-  if (end == std::string::npos) return kNotYet;
-  return end + blank + AnnouncedBodyLength(std::string_view(text).substr(0, end));
+  searched_ = text_.size();
+  if (end == std::string_view::npos) return;
+  head_ended_ = true;
+  whole_length_ = end + blank + AnnouncedBodyLength(text.substr(0, end));
 }
-
-}  // namespace
 
 RequestText::State RequestText::Append(const char* piece, int length) {
   if (state_ != State::Incomplete || length <= 0) return state_;
@@ -63,9 +63,9 @@ RequestText::State RequestText::Append(const char* piece, int length) {
   received_ += length;
   if (text_.size() > kMaxRequestBytes) {
     state_ = State::TooLong;  // one client must not exhaust memory
-  } else {
-    const std::size_t complete = CompleteLength(text_);
-    if (complete != kNotYet && text_.size() >= complete) state_ = State::Complete;
+    return state_;
   }
+  if (!head_ended_) FindWholeLength();
+  if (head_ended_ && text_.size() >= whole_length_) state_ = State::Complete;
   return state_;
 }

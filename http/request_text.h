@@ -18,7 +18,15 @@ class RequestText {
   int received() const { return received_; }
 
  private:
+  // Finds where the head ends, looking only at bytes not searched before,
+  // so that a request costs time in proportion to its length however
+  // finely it is split.
+  void FindWholeLength();
+
   std::string text_;
   int received_ = 0;
   State state_ = State::Incomplete;
+  std::size_t searched_ = 0;      // bytes of text_ known to hold no head end
+  std::size_t whole_length_ = 0;  // head, blank line and body, once known
+  bool head_ended_ = false;
 };

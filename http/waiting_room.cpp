@@ -13,6 +13,10 @@ namespace {
 
 // Readable sockets taken per wait; more are reported at the next one.
 constexpr std::size_t kReadyPerWait = 256;
+// Reads through TLS one guest is given per round: a record may carry a
+// single byte, so without a share one client's stream of tiny records would
+// hold the room from every other socket. What is left is read next round.
+constexpr int kTlsReadsPerRound = 16;
 
 }  // namespace
 
@@ -23,6 +27,7 @@ struct WaitingRoom::Guest {
   // first bytes, so that a connection that sends nothing costs no session.
   std::shared_ptr<const tls::TlsCredentials> tls;
   std::uint64_t serial = 0;
+  std::uint64_t last_round = 0;       // the round it was last read in
   std::int64_t silence_deadline = 0;  // the read wait, from the last bytes
   std::int64_t request_deadline = 0;  // the whole request, from admission
 };
@@ -65,11 +70,17 @@ bool WaitingRoom::StartThread() {
 
 void WaitingRoom::RunOnce(int max_wait_ms) {
   TakeInAdmitted();
-  const int budget = WaitBudget(max_wait_ms, clock_());
+  // Guests with bytes left from their last share go on at once.
+  const int budget = unfinished_.empty() ? WaitBudget(max_wait_ms, clock_()) : 0;
   const int ready = poller_.Wait(ready_, kReadyPerWait, budget);
+  ++round_;
+  unfinished_.swap(carried_over_);
+  unfinished_.clear();
   if (ready > 0) {
-    for (platform::SocketHandle socket : ready_) ReadFrom(socket);
-  } else if (ready < 0) {
+    for (platform::SocketHandle socket : ready_) ReadFrom(socket, 0);
+  }
+  for (const Unfinished& left : carried_over_) ReadFrom(left.socket, left.serial);
+  if (ready < 0) {
     // Not expected of a valid poller; never a busy loop all the same.
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
@@ -123,10 +134,12 @@ int WaitingRoom::WaitBudget(int max_wait_ms, std::int64_t now) const {
   return static_cast<int>(std::min<std::int64_t>(until, 0x7FFFFFFF));
 }
 
-void WaitingRoom::ReadFrom(platform::SocketHandle socket) {
+void WaitingRoom::ReadFrom(platform::SocketHandle socket, std::uint64_t serial) {
   auto found = waiting_.find(socket);
   if (found == waiting_.end()) return;
   Guest& guest = *found->second;
+  if ((serial != 0 && guest.serial != serial) || guest.last_round == round_) return;
+  guest.last_round = round_;
   if (guest.tls != nullptr || guest.arrival.tls != nullptr) {
     ReadThroughTls(socket, guest);
     return;
@@ -173,15 +186,16 @@ void WaitingRoom::ReadThroughTls(platform::SocketHandle socket, Guest& guest) {
     deadlines_.push({guest.silence_deadline, socket, guest.serial});
   }
   // Records can hold more than one receive's worth, and the library may
-  // already hold bytes the socket no longer shows: read until it has none.
-  // Bounded by the request limit, past which the connection leaves.
+  // already hold bytes the socket no longer shows: read until it has none,
+  // or until this round's share is used, when the guest goes on next round.
   char piece[kReceiveChunk + 1];
-  for (;;) {
+  for (int reads = 0; reads < kTlsReadsPerRound; ++reads) {
     const int n = session.ReceiveNow(piece, kReceiveChunk);
     if (n == platform::kReceiveTimedOut) return;
     if (n < 0) DebugPrint(L"TLS on %d: %ls", static_cast<int>(socket), session.Failure().c_str());
     if (!TakeIn(socket, guest, piece, n)) return;
   }
+  unfinished_.push_back({socket, guest.serial});
 }
 
 void WaitingRoom::EndDue(std::int64_t now) {

@@ -89,7 +89,9 @@ class WaitingRoom {
     bool operator>(const Deadline& other) const { return at > other.at; }
   };
   void TakeInAdmitted();
-  void ReadFrom(platform::SocketHandle socket);
+  // Reads what `socket` has, once a round; with a `serial`, only if the
+  // socket still belongs to that guest.
+  void ReadFrom(platform::SocketHandle socket, std::uint64_t serial);
   void ReadThroughTls(platform::SocketHandle socket, Guest& guest);
   // Takes in `n` bytes (the result of a receive); false once it has left.
   bool TakeIn(platform::SocketHandle socket, Guest& guest, const char* piece, int n);
@@ -117,4 +119,11 @@ class WaitingRoom {
   const std::size_t crowd_;
   std::size_t peak_ = 0;  // the most guests since the room was last empty
   std::vector<platform::SocketHandle> ready_;
+  // Guests whose share ran out before their bytes did, for the next round.
+  struct Unfinished {
+    platform::SocketHandle socket;
+    std::uint64_t serial;
+  };
+  std::vector<Unfinished> unfinished_, carried_over_;
+  std::uint64_t round_ = 0;
 };

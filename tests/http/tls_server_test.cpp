@@ -8,8 +8,12 @@
 #include <mbedtls/ssl.h>
 #include <mbedtls/x509_crt.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
+#include <vector>
 
+#include "http/waiting_room.h"
 #include "tests/http/server_fixtures.h"
 #include "tests/tls/test_data.h"
 #include "tls/tls_credentials.h"
@@ -60,6 +64,8 @@ class TlsClient {
     if (socket_ != platform::kNoSocket) platform::CloseSocket(socket_);
   }
   bool Handshake() { return ready_ && mbedtls_ssl_handshake(&ssl_) == 0; }
+  // Each record goes at once, not held back until the last is acknowledged.
+  void SendRecordsAtOnce() { platform::SendPiecesAtOnce(socket_); }
   std::string Version() { return mbedtls_ssl_get_version(&ssl_); }
   bool Write(const std::string& bytes) {
     return mbedtls_ssl_write(&ssl_, reinterpret_cast<const unsigned char*>(bytes.data()),
@@ -190,6 +196,46 @@ TEST_F(TlsServerTest, AHandshakeWithNoRequestIsClosedAfterTheReadWait) {
   client.ReadToTheEnd(response);
   EXPECT_EQ(response, "");
   EXPECT_EQ(trace.Count(L"HandleRequest for "), 0);
+}
+
+// One client's stream of one-byte records: a round of the room reads a
+// bounded share of it, so the room's other sockets are looked at between
+// the shares, and the request is still taken in whole.
+TEST(TlsWaitingRoomTest, ARoundGivesATricklingClientABoundedShare) {
+  platform::SocketsStartup();
+  platform::SocketHandle listener = platform::CreateTcpSocket();
+  platform::BindAnyAddress(listener, 0);
+  platform::ListenOn(listener, 4);
+  TlsClient client(platform::LocalPort(listener));
+  platform::SocketHandle server_end = platform::AcceptConnection(listener);
+  platform::CloseSocket(listener);
+  std::vector<Arrival> delivered;
+  std::vector<platform::SocketHandle> dismissed;
+  WaitingRoom room([&](Arrival&& a) { delivered.push_back(std::move(a)); },
+                   [&](platform::SocketHandle s) { dismissed.push_back(s); }, [] { return 0; });
+  room.Admit(server_end, nullptr, {}, RequestText(), TestCredentials());
+  const std::string request = "GET / HTTP/1.1\r\nX: " + std::string(400, 'a') + "\r\n\r\n";
+  std::atomic<int> step{0};    // 1: handshake done, 2: go on, 3: all records sent
+  client.SendRecordsAtOnce();  // so that all of them are there before the round
+  std::thread sender([&] {
+    const bool shaken = client.Handshake();
+    step = 1;
+    for (int i = 0; i < 2000 && step != 2; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    for (char c : request) {
+      if (!shaken || !client.Write(std::string(1, c))) break;
+    }
+    step = 3;
+  });
+  for (int i = 0; i < 500 && step == 0; ++i) room.RunOnce(20);
+  step = 2;
+  sender.join();
+  room.RunOnce(0);
+  EXPECT_TRUE(delivered.empty()) << "a whole request's records read in one round";
+  for (int i = 0; i < 200 && delivered.empty() && dismissed.empty(); ++i) room.RunOnce(20);
+  ASSERT_EQ(delivered.size(), 1u);
+  EXPECT_EQ(delivered[0].text, request);
+  platform::CloseSocket(delivered[0].socket);
 }
 
 }  // namespace
