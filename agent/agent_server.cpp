@@ -225,17 +225,38 @@ const std::wstring& KelvaneHTTPAgentHTTPServer::MonitorPath() {
   return monitor_path_;
 }
 
+bool KelvaneHTTPAgentHTTPServer::RefusedAccess(Request& request, const StoredSettings& stored) {
+  const platform::IpAddress& client = request.ClientAddress();
+  const std::string_view client_bytes(reinterpret_cast<const char*>(client.bytes.data()),
+                                      client.bytes.size());
+  const AuthResult result = users_->Check(request.Header("Authorization"), client_bytes);
+  const std::string allow_origin = AllowOriginLines(stored.allow_origin);
+  switch (result.verdict) {
+    case AuthResult::Verdict::Allowed:
+      return false;
+    case AuthResult::Verdict::Refused:
+      request.SetExtraHeaderLines(allow_origin + kBasicChallengeLine);
+      request.SetErrorResponse(kStatusUnauthorized);
+      return true;
+    case AuthResult::Verdict::Throttled:
+    case AuthResult::Verdict::Busy:
+      break;
+  }
+  request.SetExtraHeaderLines(allow_origin +
+                              "Retry-After: " + std::to_string(result.retry_after_s) + "\r\n");
+  request.SetErrorResponse(result.verdict == AuthResult::Verdict::Throttled
+                               ? kStatusTooManyRequests
+                               : kStatusServiceUnavailable);
+  return true;
+}
+
 bool KelvaneHTTPAgentHTTPServer::HandleRequest(Request& request, const std::wstring&) {
   const std::wstring& monitor_path = MonitorPath();
   const std::wstring& settings = settings_path_;
   // One read of the settings file gives the tested flag and the port the
   // page shows; a settings action changes the file, so it is read again.
   StoredSettings stored = ReadSettingsFrom(settings);
-  if (users_ != nullptr && !users_->Allows(request.Header("Authorization"))) {
-    request.SetExtraHeaderLines(AllowOriginLines(stored.allow_origin) + kBasicChallengeLine);
-    request.SetErrorResponse(kStatusUnauthorized);
-    return true;
-  }
+  if (users_ != nullptr && RefusedAccess(request, stored)) return true;
   request.SetExtraHeaderLines(AllowOriginLines(stored.allow_origin));
   bool tested = stored.can_launch;
   std::string port_text = request.GetParam("port");

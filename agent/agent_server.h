@@ -52,6 +52,9 @@ class KelvaneHTTPAgentHTTPServer : public HTTPServer {
  private:
   // Paths that never change while the agent runs, worked out once.
   void ComputePaths();
+  // Answers a request that [Users] does not let through (401, or 429 / 503
+  // with Retry-After); false when it may go on.
+  bool RefusedAccess(Request& request, const struct StoredSettings& stored);
   // The sampler's look at the block: never starts the monitor.
   void ReadForHistory(SampleRead& read);
   void AnswerHistory(Request& request, bool tested);

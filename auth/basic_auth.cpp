@@ -4,7 +4,10 @@
 #include <mbedtls/entropy.h>
 #include <mbedtls/md.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -87,11 +90,33 @@ bool DecodeBasicCredentials(std::string_view header, std::string& user, std::str
   return true;
 }
 
-BasicAuthenticator::BasicAuthenticator(std::vector<UserEntry> users) : users_(std::move(users)) {
-  // An unknown user is checked against a hash of the usual cost, so that
-  // the answer's timing does not tell which users exist.
-  stand_in_.cost = 10;
-  for (const UserEntry& user : users_) stand_in_.cost = user.hash.cost;
+std::wstring MixedCostsNote(const std::vector<UserEntry>& users) {
+  if (users.empty()) return std::wstring();
+  int lowest = users.front().hash.cost, highest = lowest;
+  for (const UserEntry& user : users) {
+    lowest = std::min(lowest, user.hash.cost);
+    highest = std::max(highest, user.hash.cost);
+  }
+  if (lowest == highest) return std::wstring();
+  return L"[Users] the password hashes' costs differ (" + std::to_wstring(lowest) + L" to " +
+         std::to_wstring(highest) + L"): each user's check takes the time of its own cost, " +
+         L"and an unknown user's that of cost " + std::to_wstring(highest);
+}
+
+BasicAuthenticator::BasicAuthenticator(std::vector<UserEntry> users, unsigned slots, Clock clock)
+    : users_(std::move(users)),
+      gate_(slots != 0 ? slots : std::thread::hardware_concurrency()),
+      clock_(std::move(clock)) {
+  if (!clock_) {
+    clock_ = [] {
+      using namespace std::chrono;
+      return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    };
+  }
+  // An unknown user is checked against a hash of the costliest listed one,
+  // so that the answer's timing does not tell which users exist.
+  stand_in_.cost = users_.empty() ? 10 : 0;
+  for (const UserEntry& user : users_) stand_in_.cost = std::max(stand_in_.cost, user.hash.cost);
   mbedtls_entropy_context entropy;
   mbedtls_entropy_init(&entropy);
   // Without a secret nothing is cached.
@@ -119,28 +144,48 @@ std::string BasicAuthenticator::CacheKey(const std::string& user, const std::str
   return std::string(reinterpret_cast<const char*>(digest), sizeof digest);
 }
 
-bool BasicAuthenticator::Allows(std::string_view authorization_header) {
+bool BasicAuthenticator::Verified(const std::string& key) const {
+  if (key.empty()) return false;
+  std::lock_guard<std::mutex> hold(mutex_);
+  return verified_.count(key) != 0;
+}
+
+void BasicAuthenticator::Remember(const std::string& key) {
+  if (key.empty()) return;
+  std::lock_guard<std::mutex> hold(mutex_);
+  if (verified_.size() >= kMaxCached) verified_.clear();
+  verified_.insert(key);
+}
+
+AuthResult BasicAuthenticator::Check(std::string_view authorization_header,
+                                     std::string_view client) {
+  using Verdict = AuthResult::Verdict;
   std::string user, password;
-  if (!DecodeBasicCredentials(authorization_header, user, password)) return false;
+  if (!DecodeBasicCredentials(authorization_header, user, password)) return {};
   const UserEntry* entry = nullptr;
   for (const UserEntry& candidate : users_) {
     if (entry == nullptr && candidate.name == user) entry = &candidate;  // the first line counts
   }
-  if (entry == nullptr) {
-    BcryptMatches(password, stand_in_);
-    return false;
+  const std::string key =
+      entry != nullptr && has_secret_ ? CacheKey(user, password, entry->hash_text) : std::string();
+  if (Verified(key)) return {Verdict::Allowed};
+  // The name as given, after the client's bytes and their length.
+  const std::string throttle_key = std::to_string(client.size()) + ':' + std::string(client) + user;
+  const std::int64_t pause_ms = throttle_.PauseLeft(throttle_key, clock_());
+  if (pause_ms > 0) return {Verdict::Throttled, static_cast<int>((pause_ms + 999) / 1000)};
+  bool matches = false;
+  {
+    BcryptSlot slot(gate_, kSlotWaitMs);
+    if (!slot.Held()) return {Verdict::Busy, 1};
+    matches = BcryptMatches(password, entry != nullptr ? entry->hash : stand_in_);
   }
-  const std::string key = has_secret_ ? CacheKey(user, password, entry->hash_text) : std::string();
-  if (!key.empty()) {
-    std::lock_guard<std::mutex> hold(mutex_);
-    if (verified_.count(key) != 0) return true;
+  if (entry == nullptr || !matches) {
+    throttle_.Failed(throttle_key, clock_());
+    return {};
   }
-  if (!BcryptMatches(password, entry->hash)) return false;
-  if (key.empty()) return true;
-  std::lock_guard<std::mutex> hold(mutex_);
-  if (verified_.size() >= kMaxCached) verified_.clear();
-  verified_.insert(key);
-  return true;
+  throttle_.Succeeded(throttle_key);
+  Remember(key);
+  return {Verdict::Allowed};
 }
 
 std::size_t BasicAuthenticator::CachedForTests() const {

@@ -8,6 +8,8 @@
 // SHA-256 of a random per-process secret, the user, the password and the
 // user's hash, and it is bounded.
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -15,6 +17,8 @@
 #include <vector>
 
 #include "auth/bcrypt.h"
+#include "auth/bcrypt_gate.h"
+#include "auth/failure_throttle.h"
 
 struct UserEntry {
   std::string name;  // UTF-8
@@ -34,15 +38,44 @@ UsersLoad ParseUserLines(const std::vector<std::string>& lines);
 // and base64 of "user:password"); false when it is none.
 bool DecodeBasicCredentials(std::string_view header, std::string& user, std::string& password);
 
+// A note for the start when the listed hashes differ in cost (empty when
+// they do not): each user's check then takes its own time.
+std::wstring MixedCostsNote(const std::vector<UserEntry>& users);
+
+struct AuthResult {
+  enum class Verdict {
+    Allowed,
+    Refused,    // 401
+    Throttled,  // 429: this client failed for this name too often
+    Busy,       // 503: no bcrypt slot came free in time
+  };
+  Verdict verdict = Verdict::Refused;
+  int retry_after_s = 0;  // with Throttled and Busy
+};
+
 class BasicAuthenticator {
  public:
-  explicit BasicAuthenticator(std::vector<UserEntry> users);
-  // Whether the header names a listed user with their password. An unknown
-  // user costs a bcrypt as a known one does.
-  bool Allows(std::string_view authorization_header);
+  using Clock = std::function<std::int64_t()>;  // monotonic milliseconds
+  // How long a check waits for a bcrypt slot.
+  static constexpr int kSlotWaitMs = 10000;
+
+  // `slots`: bcrypts at once, 0 for one per processor.
+  explicit BasicAuthenticator(std::vector<UserEntry> users, unsigned slots = 0,
+                              Clock clock = nullptr);
+  // Whether the header names a listed user with their password, for a
+  // request from `client` (any bytes that tell clients apart). An unknown
+  // user costs a bcrypt as the costliest listed one does. Successes and
+  // cached checks are never throttled.
+  AuthResult Check(std::string_view authorization_header, std::string_view client);
+  bool Allows(std::string_view authorization_header) {
+    return Check(authorization_header, {}).verdict == AuthResult::Verdict::Allowed;
+  }
   std::size_t CachedForTests() const;
+  int StandInCostForTests() const { return stand_in_.cost; }
 
  private:
+  bool Verified(const std::string& key) const;
+  void Remember(const std::string& key);
   std::string CacheKey(const std::string& user, const std::string& password,
                        const std::string& hash_text) const;
 
@@ -52,6 +85,9 @@ class BasicAuthenticator {
   bool has_secret_ = false;
   mutable std::mutex mutex_;
   std::unordered_set<std::string> verified_;  // guarded by mutex_
+  BcryptGate gate_;
+  FailureThrottle throttle_;
+  Clock clock_;
 };
 
 // The 401 answer's challenge header line.

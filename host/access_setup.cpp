@@ -45,6 +45,8 @@ bool SetUpAccess(KelvaneHTTPAgentHTTPServer& server) {
     if (!settings.tls_wanted) {
       Say(L"warning: ", L"[Users] without [TLS]: passwords cross the network in the clear");
     }
+    const std::wstring mixed = MixedCostsNote(settings.users.users);
+    if (!mixed.empty()) Say(L"note: ", mixed);
     server.RequireUsers(std::make_shared<BasicAuthenticator>(settings.users.users));
   }
   return true;

@@ -22,8 +22,12 @@ inline constexpr StatusIndex kStatusForbidden = 9;
 inline constexpr StatusIndex kStatusNotFound = 10;
 inline constexpr StatusIndex kStatusServerError = 11;
 inline constexpr StatusIndex kStatusNotImplemented = 12;
+inline constexpr StatusIndex kStatusServiceUnavailable = 14;
+// Beyond the table, which keeps its indexes: named by its code.
+inline constexpr StatusIndex kStatusTooManyRequests = 429;
 
-// The status line of an index, CR LF included (index 15 and above: 500).
+// The status line of an index, CR LF included (index 15 and above: 500,
+// but for kStatusTooManyRequests).
 const char* StatusLine(StatusIndex index);
 
 // Percent-decodes `path` into `out` (capacity bytes, terminator included).

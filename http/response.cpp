@@ -53,6 +53,7 @@ std::string ContentTypeOf(const std::wstring& extension) {
 }  // namespace
 
 const char* StatusLine(StatusIndex index) {
+  if (index == kStatusTooManyRequests) return "HTTP/1.1 429 Too Many Requests\r\n";
   return kStatusLines[index < kStatusCount ? index : 11];
 }
 

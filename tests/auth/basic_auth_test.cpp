@@ -97,3 +97,80 @@ TEST(BasicAuthenticatorTest, TheFirstLineOfANameCounts) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(FailureThrottleTest, RepeatedFailuresShutTheKeyForLongerEachTime) {
+  FailureThrottle throttle;
+  std::int64_t now = 1'000'000;
+  // Failure n, then the pause it leaves.
+  const std::int64_t pauses[] = {0, 0, 0, 1000, 2000, 4000, 8000, 16000, 32000, 60000, 60000};
+  for (std::int64_t expected : pauses) {
+    throttle.Failed("a", now);
+    EXPECT_EQ(throttle.PauseLeft("a", now), expected);
+    EXPECT_EQ(throttle.PauseLeft("b", now), 0);  // other keys are not touched
+    now += expected;
+  }
+  EXPECT_EQ(throttle.PauseLeft("a", now), 0);  // the pause ends
+  throttle.Failed("a", now + FailureThrottle::kForgetAfterMs);
+  EXPECT_EQ(throttle.PauseLeft("a", now + FailureThrottle::kForgetAfterMs), 0);  // forgotten
+  for (int i = 0; i < 4; ++i) throttle.Failed("c", now);
+  throttle.Succeeded("c");
+  EXPECT_EQ(throttle.PauseLeft("c", now), 0);
+}
+
+TEST(FailureThrottleTest, TheTableStaysBounded) {
+  FailureThrottle throttle;
+  for (std::size_t i = 0; i < 3 * FailureThrottle::kMaxKeys; ++i) {
+    throttle.Failed(std::to_string(i), 1000);
+  }
+  EXPECT_LE(throttle.KeysForTests(), FailureThrottle::kMaxKeys);
+}
+
+TEST(BasicAuthenticatorTest, WrongPasswordsAreThrottledPerClientAndName) {
+  std::int64_t now = 5000;
+  BasicAuthenticator users(
+      ParseUserLines({std::string("alice=") + kAliceHash, std::string("bob=") + kAliceHash}).users,
+      1, [&now] { return now; });
+  using Verdict = AuthResult::Verdict;
+  const char kAliceWrong[] = "Basic YWxpY2U6d3Jvbmc=";  // alice:wrong
+  for (int i = 0; i < FailureThrottle::kFreeFailures + 1; ++i) {
+    EXPECT_EQ(users.Check(kAliceWrong, "A").verdict, Verdict::Refused);
+  }
+  const AuthResult throttled = users.Check(kAliceWrong, "A");
+  EXPECT_EQ(throttled.verdict, Verdict::Throttled);
+  EXPECT_EQ(throttled.retry_after_s, 1);
+  // Neither another name from the same client nor the name from another.
+  EXPECT_EQ(users.Check("Basic Ym9iOnMzY3JldA==", "A").verdict, Verdict::Allowed);  // bob
+  EXPECT_EQ(users.Check("Basic YWxpY2U6czNjcmV0", "B").verdict, Verdict::Allowed);  // alice
+  // A success already made still counts, and the pause ends.
+  EXPECT_EQ(users.Check("Basic YWxpY2U6czNjcmV0", "A").verdict, Verdict::Allowed);
+  now += 1000;
+  EXPECT_EQ(users.Check(kAliceWrong, "A").verdict, Verdict::Refused);
+  // Unknown names are throttled alike.
+  for (int i = 0; i < FailureThrottle::kFreeFailures + 1; ++i) users.Check("Basic eDp5", "A");
+  EXPECT_EQ(users.Check("Basic eDp5", "A").verdict, Verdict::Throttled);  // x:y
+}
+
+TEST(BasicAuthenticatorTest, AnUnknownUserCostsAsTheCostliestListedOne) {
+  const std::vector<UserEntry> mixed =
+      ParseUserLines({"alice=$2y$12$z1Aq2gLKzKUD9OeEIEwhtO92oPxDLxGp4uhsg81z7d7.hn05w.Kcu",
+                      "bob=$2y$05$z1Aq2gLKzKUD9OeEIEwhtO92oPxDLxGp4uhsg81z7d7.hn05w.Kcu"})
+          .users;
+  ASSERT_EQ(mixed.size(), 2u);
+  EXPECT_EQ(BasicAuthenticator(mixed).StandInCostForTests(), 12);
+  EXPECT_NE(MixedCostsNote(mixed).find(L"(5 to 12)"), std::wstring::npos);
+  const std::vector<UserEntry> same{mixed[0], mixed[0]};
+  EXPECT_EQ(MixedCostsNote(same), L"");
+}
+
+TEST(BcryptGateTest, OneCheckPerSlotAndTheRestWait) {
+  BcryptGate gate(2);
+  EXPECT_TRUE(gate.Enter(0));
+  EXPECT_TRUE(gate.Enter(0));
+  EXPECT_FALSE(gate.Enter(0));
+  gate.Leave();
+  EXPECT_TRUE(gate.Enter(0));
+}
+
+}  // namespace
