@@ -55,6 +55,12 @@ class DrainingSockets {
   bool Add(platform::SocketHandle socket) {
     std::lock_guard<std::mutex> hold(mutex_);
     if (!StartedLocked()) return false;
+    if (handed_over_.size() >= kMaxDrainingSockets) {
+      // A crowd of peers that keep their side open must not hold a
+      // descriptor each: the oldest goes, its answer long sent.
+      CloseBothWays(handed_over_.front().socket);
+      handed_over_.erase(handed_over_.begin());
+    }
     handed_over_.push_back({socket, platform::TickCount(), 0});
     if (idle_) arrived_.notify_one();
     return true;
@@ -94,6 +100,12 @@ class DrainingSockets {
     }
     open.insert(open.end(), handed_over_.begin(), handed_over_.end());
     handed_over_.clear();
+    // Oldest first, as they were handed over.
+    if (open.size() > kMaxDrainingSockets) {
+      const std::size_t excess = open.size() - kMaxDrainingSockets;
+      for (std::size_t i = 0; i < excess; ++i) CloseBothWays(open[i].socket);
+      open.erase(open.begin(), open.begin() + static_cast<std::ptrdiff_t>(excess));
+    }
   }
 
   // One round: waits for any peer to send or close, then closes the sockets

@@ -5,7 +5,8 @@
 // kMaxDrainBytes discarded, or after the drain wait. A worker therefore hands
 // its connection over and goes back to the queue instead of sleeping until
 // the client has read the answer; and the thread wakes once for the many
-// sockets whose peers closed meanwhile.
+// sockets whose peers closed meanwhile. At most kMaxDrainingSockets wait
+// (twice that during a burst); past it the oldest are closed at once.
 #include <cstdint>
 
 #include "platform/socket.h"

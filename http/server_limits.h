@@ -11,9 +11,13 @@ inline constexpr std::size_t kMaxDrainBytes = 65536;     // discarded by the gra
 inline constexpr int kAcceptBackoffMs = 100;             // after running out of descriptors
 inline constexpr int kKeptIdleWorkers = 16;              // idle workers that never end
 inline constexpr unsigned kMaxTlsRooms = 8;              // threads that run TLS handshakes
+// Sockets in their graceful close (answer sent, waiting for the peer to
+// close) at most: past it the oldest are closed at once. Twice this, when a
+// burst comes while the draining thread waits.
+inline constexpr std::size_t kMaxDrainingSockets = 32;
 // Descriptors kept free below the open-file limit when the connection cap
 // comes from it (files, the monitor, draining sockets, the poller's own).
-inline constexpr std::size_t kDescriptorReserve = 64;
+inline constexpr std::size_t kDescriptorReserve = 2 * kMaxDrainingSockets + 32;
 // The connection cap where the system sets no descriptor limit (Windows).
 inline constexpr std::size_t kCapWithoutDescriptorLimit = 16384;
 

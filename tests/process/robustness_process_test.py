@@ -404,5 +404,40 @@ def a_thousand_idle_connections_and_slow_clients_do_not_stop_the_answers():
         f.close()
 
 
+def read_to_the_end(s):
+    answer = b""
+    for _ in range(10000):  # ends: each pass takes bytes, or the stream ends
+        chunk = s.recv(65536)
+        if not chunk:
+            break
+        answer += chunk
+    return answer
+
+
+@test
+def clients_that_keep_their_side_open_hold_no_descriptor_each():
+    linux_only()
+    f = kv.Folder()
+    kept = []
+    try:
+        port = kv.free_port()
+        process = kv.serving(f, port, settings="MaxConnections=20\r\n")
+        kv.check(kv.http(port, "/?format=json")[0] == "HTTP/1.1 200 OK", "first answer")
+        before = len(os.listdir(f"/proc/{process.pid}/fd"))
+        for _ in range(300):  # each reads its whole answer and then stays
+            s = socket.create_connection(("127.0.0.1", port), timeout=30)
+            s.sendall(b"GET /?format=json HTTP/1.1\r\nHost: x\r\n\r\n")
+            kv.check(read_to_the_end(s).startswith(b"HTTP/1.1 200 OK"), "answered")
+            kept.append(s)
+        held = len(os.listdir(f"/proc/{process.pid}/fd"))
+        print(f"descriptors: {before} before, {held} with 300 clients keeping their side open")
+        kv.check(held <= before + 2 * 32, (before, held))
+        kv.check(kv.http(port, "/?format=json")[0] == "HTTP/1.1 200 OK", "answer after")
+    finally:
+        for s in kept:
+            s.close()
+        f.close()
+
+
 if __name__ == "__main__":
     sys.exit(kv.main(TESTS))
