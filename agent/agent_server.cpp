@@ -30,6 +30,8 @@ namespace {
 
 // Room for the page with all its tables, so the body grows without copying.
 constexpr std::size_t kBodyReserve = 8192;
+// How long a history request waits for one of the answers made at once.
+constexpr int kHistoryGateWaitMs = 10000;
 
 CLockCS& RenderLock() {
   static CLockCS lock;
@@ -330,11 +332,12 @@ bool KelvaneHTTPAgentHTTPServer::HandleRequest(Request& request, const std::wstr
   return true;
 }
 
-void KelvaneHTTPAgentHTTPServer::StartHistory(std::size_t seconds) {
+void KelvaneHTTPAgentHTTPServer::StartHistory(std::size_t seconds, bool fill_for_tests) {
   if (seconds == 0 || history_ != nullptr) return;
   MonitorPath();  // the paths, worked out before the sampler reads them
   history_ = std::make_unique<HistorySampler>(
       seconds, [this](SampleRead& read) { ReadForHistory(read); }, SystemClockMs);
+  if (fill_for_tests) history_->FillAtFirstSampleForTests();
   history_->Start();
 }
 
@@ -359,6 +362,14 @@ void KelvaneHTTPAgentHTTPServer::ReadForHistory(SampleRead& read) {
 }
 
 void KelvaneHTTPAgentHTTPServer::AnswerHistory(Request& request, bool tested) {
+  // Each answer is bounded (kMaxValuesPerCopy), and so is how many are made
+  // at once: the memory that history answers hold stays a few MiB.
+  GateSlot slot(history_gate_, kHistoryGateWaitMs);
+  if (!slot.Held()) {
+    request.SetExtraHeaderLines(request.ExtraHeaderLines() + "Retry-After: 1\r\n");
+    request.SetErrorResponse(kStatusServiceUnavailable);
+    return;
+  }
   HistoryAnswer answer;
   HistoryCopy copy;
   std::shared_ptr<const SensorNames> names;

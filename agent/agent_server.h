@@ -15,6 +15,7 @@
 #include <string>
 
 #include "auth/basic_auth.h"
+#include "foundation/counting_gate.h"
 #include "history/history_sampler.h"
 #include "http/http_server.h"
 
@@ -35,7 +36,8 @@ class KelvaneHTTPAgentHTTPServer : public HTTPServer {
   // Starts sampling the readings once a second, keeping `seconds` of them
   // for ?format=history and the dashboard; 0 keeps none and starts no
   // thread. Call once, before Start (requests read the sampler unlocked).
-  void StartHistory(std::size_t seconds);
+  // `fill_for_tests`: the first valid sample fills the whole ring.
+  void StartHistory(std::size_t seconds, bool fill_for_tests = false);
   void StopHistory();
   // Every request must then carry "Authorization: Basic" with one of these
   // users and their password, or it is answered 401. Call before Start.
@@ -59,6 +61,8 @@ class KelvaneHTTPAgentHTTPServer : public HTTPServer {
   void ReadForHistory(SampleRead& read);
   void AnswerHistory(Request& request, bool tested);
   std::unique_ptr<HistorySampler> history_;
+  static constexpr unsigned kHistoryAnswersAtOnce = 4;
+  CountingGate history_gate_{kHistoryAnswersAtOnce};
   std::shared_ptr<BasicAuthenticator> users_;
   // The names of the last valid sample's readings, made by the sampler, so
   // that a history answer reads no file.

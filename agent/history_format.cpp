@@ -74,7 +74,10 @@ void RenderHistory(std::string& body, const HistoryAnswer& answer) {
   if (!answer.up) body.append(EscapeJson(WideToUtf8(answer.error.View()))).append("\"");
   body += ",\"history\":";
   AppendInteger(body, static_cast<std::int64_t>(answer.seconds));
-  body += ",\"interval\":1000,\"timestamps\":[";
+  body += ",\"interval\":1000,";
+  // Only an answer cut short says so: the others keep their bytes.
+  if (answer.copy != nullptr && answer.copy->more) body += "\"more\":true,";
+  body += "\"timestamps\":[";
   if (answer.copy != nullptr) {
     const auto& times = answer.copy->timestamps;
     for (std::size_t i = 0; i < times.size(); ++i) {

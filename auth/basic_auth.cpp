@@ -175,7 +175,7 @@ AuthResult BasicAuthenticator::Check(std::string_view authorization_header,
   if (pause_ms > 0) return {Verdict::Throttled, static_cast<int>((pause_ms + 999) / 1000)};
   bool matches = false;
   {
-    BcryptSlot slot(gate_, kSlotWaitMs);
+    GateSlot slot(gate_, kSlotWaitMs);
     if (!slot.Held()) return {Verdict::Busy, 1};
     matches = BcryptMatches(password, entry != nullptr ? entry->hash : stand_in_);
   }

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "auth/bcrypt.h"
-#include "auth/bcrypt_gate.h"
 #include "auth/failure_throttle.h"
+#include "foundation/counting_gate.h"
 
 struct UserEntry {
   std::string name;  // UTF-8
@@ -85,7 +85,7 @@ class BasicAuthenticator {
   bool has_secret_ = false;
   mutable std::mutex mutex_;
   std::unordered_set<std::string> verified_;  // guarded by mutex_
-  BcryptGate gate_;
+  CountingGate gate_;                         // one bcrypt per slot
   FailureThrottle throttle_;
   Clock clock_;
 };

@@ -37,6 +37,9 @@ class HistorySampler {
 
   // One sample at the clock's time now.
   void SampleOnce();
+  // For tests of a full ring without waiting for it: the first valid sample
+  // also fills the whole ring before it, a second apart. Before Start.
+  void FillAtFirstSampleForTests() { fill_for_tests_ = true; }
   // Starts the thread: a sample now, then one at every whole second.
   void Start();
   void Stop();
@@ -64,6 +67,7 @@ class HistorySampler {
   std::mutex wait_mutex_;
   std::condition_variable wake_;
   bool stop_ = false;
+  bool fill_for_tests_ = false;  // the sampler's thread's, once started
   std::thread thread_;
 };
 

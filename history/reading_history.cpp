@@ -105,7 +105,8 @@ void ReadingHistory::Store(std::size_t position, bool appended, const SensorSnap
   }
 }
 
-HistoryCopy ReadingHistory::Since(std::optional<std::int64_t> after_ms) const {
+HistoryCopy ReadingHistory::Since(std::optional<std::int64_t> after_ms,
+                                  std::size_t max_values) const {
   std::lock_guard<std::mutex> hold(mutex_);
   HistoryCopy copy;
   const std::size_t count = times_.size();
@@ -123,8 +124,13 @@ HistoryCopy ReadingHistory::Since(std::optional<std::int64_t> after_ms) const {
     }
     first = low;
   }
-  copy.timestamps.reserve(count - first);
-  for (std::size_t i = first; i < count; ++i) copy.timestamps.push_back(times_[Physical(i)]);
+  std::size_t listed = 0;
+  for (const auto& series : slots_) listed += series != nullptr && series->window_count != 0;
+  const std::size_t fit = std::max<std::size_t>(1, max_values / std::max<std::size_t>(1, listed));
+  const std::size_t end = count - first > fit ? first + fit : count;
+  copy.more = end < count;
+  copy.timestamps.reserve(end - first);
+  for (std::size_t i = first; i < end; ++i) copy.timestamps.push_back(times_[Physical(i)]);
   for (int slot = 0; slot < kHistorySlots; ++slot) {
     const auto& series = slots_[static_cast<std::size_t>(slot)];
     if (series == nullptr || series->window_count == 0) continue;
@@ -133,8 +139,8 @@ HistoryCopy ReadingHistory::Since(std::optional<std::int64_t> after_ms) const {
     out.index = slot % kMaxSensorEntries;
     out.since_start = series->since_start;
     out.window = series->window;
-    out.values.reserve(count - first);
-    for (std::size_t i = first; i < count; ++i) out.values.push_back(series->values[Physical(i)]);
+    out.values.reserve(end - first);
+    for (std::size_t i = first; i < end; ++i) out.values.push_back(series->values[Physical(i)]);
   }
   return copy;
 }

@@ -47,7 +47,14 @@ struct SeriesCopy {
 struct HistoryCopy {
   std::vector<std::int64_t> timestamps;  // Unix milliseconds, oldest first, strictly rising
   std::vector<SeriesCopy> series;        // readings with a value in the window, in block order
+  bool more = false;                     // later samples were left for the next copy
 };
+
+// Values (samples times readings) a copy holds at most: an hour of twelve
+// readings, or fewer samples of more. What a client may ask of one answer
+// stays a few hundred KiB, however long the history and however many
+// readings; it asks on from the last timestamp for the rest.
+inline constexpr std::size_t kMaxValuesPerCopy = 3600 * 12;
 
 class ReadingHistory {
  public:
@@ -63,10 +70,13 @@ class ReadingHistory {
   // always rise and "the samples after T" stays well defined.
   void Record(std::int64_t unix_ms, const SensorSnapshot* readings);
 
-  // The samples after `after_ms` (every sample without it). Each reading with
-  // a value anywhere in the window is listed, whether or not the samples
-  // asked for hold one, so that a client adding them up keeps its list.
-  HistoryCopy Since(std::optional<std::int64_t> after_ms) const;
+  // The samples after `after_ms` (every sample without it), oldest first,
+  // as many as fit `max_values` (at least one sample); `more` says when
+  // later ones were left out. Each reading with a value anywhere in the
+  // window is listed, whether or not the samples asked for hold one, so that
+  // a client adding them up keeps its list.
+  HistoryCopy Since(std::optional<std::int64_t> after_ms,
+                    std::size_t max_values = kMaxValuesPerCopy) const;
 
   // Each slot's extremes since the start (slot = kind * 32 + index).
   std::array<Extremes, kHistorySlots> ExtremesSinceStart() const;

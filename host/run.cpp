@@ -151,8 +151,10 @@ int CKelvaneHTTPAgentModule::Run(int show_command) {
   if (!shutdown) {
     ServerTimeouts().max_connections = ReadMaxConnectionsFrom(SettingsFilePath());
     // Before the first request, which reads the sampler without a lock.
+    // -testfillhistory is for tests of a full history only.
     TheAgentServer().StartHistory(
-        static_cast<std::size_t>(ReadHistorySecondsFrom(SettingsFilePath())));
+        static_cast<std::size_t>(ReadHistorySecondsFrom(SettingsFilePath())),
+        parser.HasKey(L"testfillhistory"));
   }
   if (!shutdown && !SetUpAccess(TheAgentServer())) return kExitNotListening;
   if (!shutdown && !StartListening(TheAgentServer(), port)) return kExitNotListening;

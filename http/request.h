@@ -70,6 +70,7 @@ class Request {
   // Header lines (each ending in CR LF) added to this request's response, in
   // place of the process-wide ones (ProvidedExtraHeaderLines).
   void SetExtraHeaderLines(std::string lines);
+  const std::string& ExtraHeaderLines() const noexcept { return extra_header_lines_; }
 
   const std::string& Response() const noexcept { return response_; }
   platform::SocketHandle Socket() const noexcept { return socket_; }

@@ -1,6 +1,6 @@
 "use strict";
-// The dashboard: fetches the agent's history once, then only the samples
-// after the newest it holds, every second. Every card keeps its series in
+// The dashboard: fetches the agent's history once (page after page, when it
+// is long), then only the samples after the newest it holds, every second. Every card keeps its series in
 // growing arrays, trimmed to what the agent keeps, and redraws once a poll.
 (function () {
   const POLL_MS = 1000;
@@ -209,16 +209,18 @@
   }
 
   async function poll() {
+    let more = false;
     try {
       const answer = await fetch(historyUrl(), { cache: "no-store" });
       if (!answer.ok) throw new Error("HTTP " + answer.status);
       const doc = await answer.json();
       reachable();
       apply(doc);
+      more = doc.more === true;  // a long history comes in pages: the next at once
     } catch (error) {
       unreachable();
     }
-    setTimeout(poll, POLL_MS);
+    setTimeout(poll, more ? 0 : POLL_MS);
   }
 
   function chooseRange(seconds) {

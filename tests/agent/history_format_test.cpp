@@ -126,3 +126,46 @@ TEST(Dashboard, OneSelfContainedPage) {
 }
 
 }  // namespace
+
+namespace {
+
+// A full day of every reading the block can hold: each answer is bounded,
+// and paging on from its last timestamp gives every sample once.
+TEST(HistoryFormat, AFullRingIsAnsweredInBoundedPages) {
+  constexpr std::size_t kSeconds = 86400;
+  ReadingHistory history(kSeconds);
+  SensorSnapshot block = testing_support::ExampleSnapshot();
+  block.numTemps = block.numFans = block.numVolts = kMaxSensorEntries;
+  for (std::size_t i = 0; i < kSeconds + 5; ++i) {
+    block.temps[0] = static_cast<std::int32_t>(i % 10000);
+    history.Record(1'700'000'000'000 + static_cast<std::int64_t>(i) * 1000, &block);
+  }
+  std::optional<std::int64_t> since;
+  std::size_t samples = 0, pages = 0, largest = 0;
+  std::int64_t last = 0;
+  for (bool more = true; more && pages < kSeconds; ++pages) {
+    HistoryCopy copy = history.Since(since);
+    ASSERT_EQ(copy.series.size(), static_cast<std::size_t>(kHistorySlots));
+    EXPECT_LE(copy.timestamps.size() * copy.series.size(), kMaxValuesPerCopy);
+    ASSERT_FALSE(copy.timestamps.empty());
+    EXPECT_GT(copy.timestamps.front(), last);  // no sample twice
+    HistoryAnswer answer;
+    answer.seconds = kSeconds;
+    answer.copy = &copy;
+    answer.up = true;
+    std::string body;
+    RenderHistory(body, answer);
+    largest = std::max(largest, body.size());
+    EXPECT_EQ(body.find("\"more\":true") != std::string::npos, copy.more);
+    samples += copy.timestamps.size();
+    last = copy.timestamps.back();
+    since = last;
+    more = copy.more;
+  }
+  EXPECT_EQ(samples, kSeconds);
+  EXPECT_EQ(last, 1'700'000'000'000 + static_cast<std::int64_t>(kSeconds + 4) * 1000);
+  EXPECT_LE(largest, 512u * 1024);
+  std::printf("%zu pages, the largest answer %zu bytes\n", pages, largest);
+}
+
+}  // namespace

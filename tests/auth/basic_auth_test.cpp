@@ -164,13 +164,4 @@ TEST(BasicAuthenticatorTest, AnUnknownUserCostsAsTheCostliestListedOne) {
   EXPECT_EQ(MixedCostsNote(same), L"");
 }
 
-TEST(BcryptGateTest, OneCheckPerSlotAndTheRestWait) {
-  BcryptGate gate(2);
-  EXPECT_TRUE(gate.Enter(0));
-  EXPECT_TRUE(gate.Enter(0));
-  EXPECT_FALSE(gate.Enter(0));
-  gate.Leave();
-  EXPECT_TRUE(gate.Enter(0));
-}
-
 }  // namespace

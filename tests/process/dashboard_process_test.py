@@ -125,6 +125,32 @@ def history_carries_the_monitors_values_in_order():
         shutil.rmtree(base, ignore_errors=True)
 
 
+@test
+def a_full_day_of_history_comes_in_bounded_pages():
+    f = kv.Folder()
+    try:
+        port = kv.free_port()
+        kv.serving(f, port, "-testfillhistory", settings="History=86400\r\n")
+        first = wait_for(lambda: (lambda d: d if d.get("more") else None)(history(port)),
+                         "a filled history")
+        since, samples, pages, largest = None, 0, 0, 0
+        for pages in range(1, 2000):  # a day of even 96 readings is 192 pages
+            status, _, body = kv.http(port, "/?format=history" +
+                                      (f"&since={since}" if since is not None else ""))
+            kv.check(status == "HTTP/1.1 200 OK", status)
+            largest = max(largest, len(body))
+            doc = json.loads(body)
+            samples += len(doc["timestamps"])
+            since = doc["timestamps"][-1]
+            if not doc.get("more"):
+                break
+        print(f"{pages} pages of {len(first['sensors'])} readings, {samples} samples, "
+              f"the largest answer {largest} bytes")
+        kv.check(samples >= 86400 and largest <= 512 * 1024, (samples, largest))
+    finally:
+        f.close()
+
+
 def subprocess_pkill(folder):
     """Ends the monitor started from `folder` and waits until it is gone."""
     import subprocess
