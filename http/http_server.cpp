@@ -258,8 +258,9 @@ std::int64_t MonotonicMs() {
 
 // The one waiting room of the process, and its thread, started at first use.
 // Null when the system refused either.
-WaitingRoom* MakeWaitingRoom(std::size_t crowd) {
-  auto* made = new WaitingRoom(QueueConnection, DismissConnection, MonotonicMs, crowd);
+WaitingRoom* MakeWaitingRoom(std::size_t crowd, std::size_t max_sessions = 0) {
+  auto* made =
+      new WaitingRoom(QueueConnection, DismissConnection, MonotonicMs, crowd, max_sessions);
   if (made->Valid() && made->StartThread()) return made;
   DebugPrint(L"Cannot start the waiting room");
   delete made;
@@ -279,7 +280,10 @@ WaitingRoom* NextTlsRoom() {
     std::vector<WaitingRoom*> made;
     const unsigned count = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxTlsRooms);
     for (unsigned i = 0; i < count; ++i) {
-      if (WaitingRoom* room = MakeWaitingRoom(WaitingRoom::kTlsCrowd)) made.push_back(room);
+      if (WaitingRoom* room =
+              MakeWaitingRoom(WaitingRoom::kTlsCrowd, kMaxWaitingTlsSessions / count)) {
+        made.push_back(room);
+      }
     }
     return made;
   }();

@@ -32,11 +32,13 @@ struct WaitingRoom::Guest {
   std::int64_t request_deadline = 0;  // the whole request, from admission
 };
 
-WaitingRoom::WaitingRoom(Deliver deliver, Dismiss dismiss, Clock clock, std::size_t crowd)
+WaitingRoom::WaitingRoom(Deliver deliver, Dismiss dismiss, Clock clock, std::size_t crowd,
+                         std::size_t max_sessions)
     : deliver_(std::move(deliver)),
       dismiss_(std::move(dismiss)),
       clock_(std::move(clock)),
-      crowd_(crowd) {}
+      crowd_(crowd),
+      max_sessions_(max_sessions) {}
 
 WaitingRoom::~WaitingRoom() = default;
 
@@ -97,6 +99,7 @@ void WaitingRoom::ReleaseAfterACrowd() {
   peak_ = 0;
   decltype(waiting_)().swap(waiting_);
   decltype(deadlines_)().swap(deadlines_);
+  decltype(sessions_)().swap(sessions_);
   platform::ReturnFreeMemory();
 }
 
@@ -167,9 +170,7 @@ bool WaitingRoom::TakeIn(platform::SocketHandle socket, Guest& guest, const char
 }
 
 void WaitingRoom::ReadThroughTls(platform::SocketHandle socket, Guest& guest) {
-  if (guest.arrival.tls == nullptr) {
-    guest.arrival.tls = std::make_shared<tls::TlsSession>(std::move(guest.tls), socket);
-  }
+  if (guest.arrival.tls == nullptr) MakeSession(socket, guest);
   tls::TlsSession& session = *guest.arrival.tls;
   if (!session.HandshakeDone()) {
     // The handshake's bytes do not extend the read wait: it must end within
@@ -198,6 +199,30 @@ void WaitingRoom::ReadThroughTls(platform::SocketHandle socket, Guest& guest) {
   unfinished_.push_back({socket, guest.serial});
 }
 
+void WaitingRoom::MakeSession(platform::SocketHandle socket, Guest& guest) {
+  // A session is two record buffers: without a cap, connections that start
+  // a handshake and stop would hold memory without bound.
+  while (max_sessions_ != 0 && live_sessions_ >= max_sessions_ && !sessions_.empty()) {
+    const Unfinished oldest = sessions_.front();
+    sessions_.pop_front();
+    auto found = waiting_.find(oldest.socket);
+    if (found == waiting_.end() || found->second->serial != oldest.serial) continue;  // left
+    DebugPrint(L"TLS sessions at the cap: %d closed for %d", static_cast<int>(oldest.socket),
+               static_cast<int>(socket));
+    Leave(oldest.socket, false);
+  }
+  guest.arrival.tls = std::make_shared<tls::TlsSession>(std::move(guest.tls), socket);
+  sessions_.push_back({socket, guest.serial});
+  ++live_sessions_;
+  if (sessions_.size() > 2 * live_sessions_ + 64) {
+    // Mostly guests that left: the list keeps to the live ones.
+    std::erase_if(sessions_, [this](const Unfinished& entry) {
+      auto found = waiting_.find(entry.socket);
+      return found == waiting_.end() || found->second->serial != entry.serial;
+    });
+  }
+}
+
 void WaitingRoom::EndDue(std::int64_t now) {
   while (!deadlines_.empty() && deadlines_.top().at <= now) {
     const Deadline due = deadlines_.top();
@@ -221,6 +246,10 @@ void WaitingRoom::Leave(platform::SocketHandle socket, bool deliver) {
   std::unique_ptr<Guest> guest = std::move(found->second);
   waiting_.erase(found);
   poller_.Remove(socket);
+  if (guest->arrival.tls != nullptr) {
+    --live_sessions_;
+    if (live_sessions_ == 0) sessions_.clear();  // what is left of it is stale
+  }
   if (!deliver) {
     dismiss_(socket);
     return;

@@ -16,6 +16,7 @@
 // Thread safety: Admit and Wake from any thread; the rest from the one
 // thread that runs the room.
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -59,7 +60,10 @@ class WaitingRoom {
   // fewer of them make a crowd.
   static constexpr std::size_t kTlsCrowd = 64;
 
-  WaitingRoom(Deliver deliver, Dismiss dismiss, Clock clock, std::size_t crowd = kCrowd);
+  // `max_sessions`: TLS sessions the room holds at most (0: no limit); a
+  // connection that needs one more closes the room's oldest session first.
+  WaitingRoom(Deliver deliver, Dismiss dismiss, Clock clock, std::size_t crowd = kCrowd,
+              std::size_t max_sessions = 0);
   ~WaitingRoom();  // closes nothing: the process ends with the room
 
   bool Valid() const { return poller_.Valid(); }
@@ -99,6 +103,8 @@ class WaitingRoom {
   int WaitBudget(int max_wait_ms, std::int64_t now) const;
   void Leave(platform::SocketHandle socket, bool deliver);
   void ReleaseAfterACrowd();
+  // Makes `guest`'s TLS session, closing the oldest other one at the cap.
+  void MakeSession(platform::SocketHandle socket, Guest& guest);
 
   Deliver deliver_;
   Dismiss dismiss_;
@@ -125,5 +131,10 @@ class WaitingRoom {
     std::uint64_t serial;
   };
   std::vector<Unfinished> unfinished_, carried_over_;
+  // Guests that were given a session, oldest first; those that left since
+  // are skipped when they come up.
+  std::deque<Unfinished> sessions_;
+  std::size_t live_sessions_ = 0;
+  const std::size_t max_sessions_;
   std::uint64_t round_ = 0;
 };

@@ -238,4 +238,35 @@ TEST(TlsWaitingRoomTest, ARoundGivesATricklingClientABoundedShare) {
   platform::CloseSocket(delivered[0].socket);
 }
 
+// Half handshakes each hold a session: past the room's cap, a new one
+// closes the oldest, so that their memory is bounded.
+TEST(TlsWaitingRoomTest, PastTheSessionCapTheOldestHalfHandshakeIsClosed) {
+  platform::SocketsStartup();
+  platform::SocketHandle listener = platform::CreateTcpSocket();
+  platform::BindAnyAddress(listener, 0);
+  platform::ListenOn(listener, 8);
+  std::vector<platform::SocketHandle> dismissed;
+  WaitingRoom room([](Arrival&& a) { platform::CloseSocket(a.socket); },
+                   [&](platform::SocketHandle s) { dismissed.push_back(s); }, [] { return 0; },
+                   WaitingRoom::kTlsCrowd, 2);
+  const char start[] = "\x16\x03\x01\x00\xc8\x01\x00\x00\xc4\x03\x03\x00\x00\x00\x00";
+  std::vector<platform::SocketHandle> clients, servers;
+  const std::shared_ptr<const tls::TlsCredentials> credentials = TestCredentials();
+  for (int i = 0; i < 3; ++i) {
+    clients.push_back(platform::ConnectLoopback(platform::LocalPort(listener)));
+    servers.push_back(platform::AcceptConnection(listener));
+    room.Admit(servers.back(), nullptr, {}, RequestText(), credentials);
+    platform::SendBytes(clients.back(), start, sizeof start - 1);
+    for (int round = 0; round < 50 && room.Waiting() + dismissed.size() < clients.size(); ++round) {
+      room.RunOnce(20);
+    }
+    for (int round = 0; round < 5; ++round) room.RunOnce(20);
+  }
+  EXPECT_EQ(dismissed, std::vector<platform::SocketHandle>{servers[0]});
+  EXPECT_EQ(room.Waiting(), 2u);
+  for (platform::SocketHandle s : dismissed) platform::CloseSocket(s);
+  for (platform::SocketHandle s : clients) platform::CloseSocket(s);
+  platform::CloseSocket(listener);
+}
+
 }  // namespace
