@@ -370,6 +370,50 @@ def clients_that_never_finish_a_handshake_do_not_stop_the_others():
 
 
 @test
+def clients_that_send_one_byte_per_record_do_not_stop_the_others():
+    import threading
+    f, sections = secure_folder(users=False)
+    stop = threading.Event()
+    sent = []
+
+    def trickle():
+        context = ssl.create_default_context(cafile=os.path.join(f.path, "ca.pem"))
+        count = 0
+        try:
+            with socket.create_connection(("127.0.0.1", port), timeout=30) as raw:
+                with context.wrap_socket(raw, server_hostname="localhost") as s:
+                    s.sendall(b"GET /?format=json HTTP/1.1\r\nX: ")
+                    while not stop.is_set() and count < 60000:  # short of the request limit
+                        s.sendall(b"a")  # a record each
+                        count += 1
+        except OSError:
+            pass
+        sent.append(count)
+
+    try:
+        port = kv.free_port()
+        kv.serving(f, port, settings=sections)
+        url = f"https://localhost:{port}/?format=json"
+        threads = [threading.Thread(target=trickle) for _ in range(4)]
+        for t in threads:
+            t.start()
+        times = []
+        for _ in range(5):
+            started = time.monotonic()
+            rc, head, body, err = curl(url, f)
+            times.append(time.monotonic() - started)
+            kv.check(rc == 0 and head.startswith("HTTP/1.1 200 OK"), f"{rc} {head} {err}")
+        stop.set()
+        for t in threads:
+            t.join(timeout=60)
+        print(f"answers in {', '.join(f'{t * 1000:.0f}' for t in times)} ms while four "
+              f"clients sent {sum(sent)} one-byte records")
+    finally:
+        stop.set()
+        f.close()
+
+
+@test
 def a_real_prometheus_scrapes_over_https_with_a_password_and_a_certificate():
     if not os.path.exists(kv.PROMETHEUS):
         raise kv.Skip("prometheus missing (scripts/install-deps.sh installs it)")
