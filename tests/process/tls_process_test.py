@@ -147,6 +147,14 @@ def missing_and_wrong_passwords_get_401_with_the_challenge():
         rc, head, body, _ = curl(url, f, "-u", f"{ALICE}:{ALICE_PASSWORD}")
         kv.check(head.startswith("HTTP/1.1 200 OK") and "kelvane_temperature_celsius" in body,
                  head)
+        # Guessing on: refused for a while without a check, and nobody else is.
+        heads = [curl(url, f, "-u", f"{ALICE}:guess{i}")[1] for i in range(5)]
+        kv.check([h.split("\r\n")[0] for h in heads] == ["HTTP/1.1 401 Unauthorized"] * 4 +
+                 ["HTTP/1.1 429 Too Many Requests"], heads)
+        kv.check("Retry-After: 1" in heads[-1].split("\r\n"), heads[-1])
+        for user, password in ((ALICE, ALICE_PASSWORD), (BOB, BOB_PASSWORD)):
+            rc, head, _, _ = curl(url, f, "-u", f"{user}:{password}")
+            kv.check(head.startswith("HTTP/1.1 200 OK"), f"{user}: {head}")
     finally:
         f.close()
 
