@@ -171,19 +171,22 @@ AuthResult BasicAuthenticator::Check(std::string_view authorization_header,
   if (Verified(key)) return {Verdict::Allowed};
   // The name as given, after the client's bytes and their length.
   const std::string throttle_key = std::to_string(client.size()) + ':' + std::string(client) + user;
-  const std::int64_t pause_ms = throttle_.PauseLeft(throttle_key, clock_());
+  const std::int64_t pause_ms = throttle_.Begin(throttle_key, clock_());
   if (pause_ms > 0) return {Verdict::Throttled, static_cast<int>((pause_ms + 999) / 1000)};
   bool matches = false;
   {
     GateSlot slot(gate_, kSlotWaitMs);
-    if (!slot.Held()) return {Verdict::Busy, 1};
+    if (!slot.Held()) {
+      throttle_.End(throttle_key, FailureThrottle::Outcome::NotChecked, clock_());
+      return {Verdict::Busy, 1};
+    }
     matches = BcryptMatches(password, entry != nullptr ? entry->hash : stand_in_);
   }
-  if (entry == nullptr || !matches) {
-    throttle_.Failed(throttle_key, clock_());
-    return {};
-  }
-  throttle_.Succeeded(throttle_key);
+  const bool failed = entry == nullptr || !matches;
+  throttle_.End(throttle_key,
+                failed ? FailureThrottle::Outcome::Failed : FailureThrottle::Outcome::Succeeded,
+                clock_());
+  if (failed) return {};
   Remember(key);
   return {Verdict::Allowed};
 }

@@ -100,29 +100,53 @@ TEST(BasicAuthenticatorTest, TheFirstLineOfANameCounts) {
 
 namespace {
 
+// One failed check of `key` at `now`; the pause it leaves.
+std::int64_t FailOnce(FailureThrottle& throttle, const char* key, std::int64_t now) {
+  EXPECT_EQ(throttle.Begin(key, now), 0);
+  throttle.End(key, FailureThrottle::Outcome::Failed, now);
+  const std::int64_t pause = throttle.Begin(key, now);
+  if (pause == 0) throttle.End(key, FailureThrottle::Outcome::NotChecked, now);
+  return pause;
+}
+
 TEST(FailureThrottleTest, RepeatedFailuresShutTheKeyForLongerEachTime) {
+  using Outcome = FailureThrottle::Outcome;
   FailureThrottle throttle;
   std::int64_t now = 1'000'000;
   // Failure n, then the pause it leaves.
   const std::int64_t pauses[] = {0, 0, 0, 1000, 2000, 4000, 8000, 16000, 32000, 60000, 60000};
   for (std::int64_t expected : pauses) {
-    throttle.Failed("a", now);
-    EXPECT_EQ(throttle.PauseLeft("a", now), expected);
-    EXPECT_EQ(throttle.PauseLeft("b", now), 0);  // other keys are not touched
+    EXPECT_EQ(FailOnce(throttle, "a", now), expected);
     now += expected;
   }
-  EXPECT_EQ(throttle.PauseLeft("a", now), 0);  // the pause ends
-  throttle.Failed("a", now + FailureThrottle::kForgetAfterMs);
-  EXPECT_EQ(throttle.PauseLeft("a", now + FailureThrottle::kForgetAfterMs), 0);  // forgotten
-  for (int i = 0; i < 4; ++i) throttle.Failed("c", now);
-  throttle.Succeeded("c");
-  EXPECT_EQ(throttle.PauseLeft("c", now), 0);
+  EXPECT_EQ(FailOnce(throttle, "b", now), 0);  // other keys are not touched
+  now += FailureThrottle::kForgetAfterMs;
+  EXPECT_EQ(FailOnce(throttle, "a", now), 0);  // forgotten
+  for (int i = 0; i < 4; ++i) FailOnce(throttle, "c", now);
+  now += 1000;
+  ASSERT_EQ(throttle.Begin("c", now), 0);
+  throttle.End("c", Outcome::Succeeded, now);
+  EXPECT_EQ(FailOnce(throttle, "c", now), 0);  // a success starts again
+}
+
+TEST(FailureThrottleTest, AKeyThatFailedHasOneCheckAtATime) {
+  using Outcome = FailureThrottle::Outcome;
+  FailureThrottle throttle;
+  for (int i = 0; i < FailureThrottle::kChecksAtOnce; ++i) EXPECT_EQ(throttle.Begin("a", 0), 0);
+  EXPECT_GT(throttle.Begin("a", 0), 0);  // a crowd of one key
+  for (int i = 0; i < FailureThrottle::kChecksAtOnce; ++i) {
+    throttle.End("a", i < 2 ? Outcome::Failed : Outcome::NotChecked, 0);
+  }
+  ASSERT_EQ(throttle.Begin("a", 0), 0);       // two failures: no pause yet, but
+  EXPECT_EQ(throttle.Begin("a", 0), 1000);    // one check at a time
+  throttle.End("a", Outcome::NotChecked, 0);  // neither a failure nor a success
+  EXPECT_EQ(throttle.Begin("a", 0), 0);
 }
 
 TEST(FailureThrottleTest, TheTableStaysBounded) {
   FailureThrottle throttle;
   for (std::size_t i = 0; i < 3 * FailureThrottle::kMaxKeys; ++i) {
-    throttle.Failed(std::to_string(i), 1000);
+    FailOnce(throttle, std::to_string(i).c_str(), 1000);
   }
   EXPECT_LE(throttle.KeysForTests(), FailureThrottle::kMaxKeys);
 }
