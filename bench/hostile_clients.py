@@ -34,16 +34,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "process"))
 import agent_process_test as kv  # noqa: E402 - the agent's folder and requests
 import tls_process_test as tls  # noqa: E402 - the test certificates and [Users] lines
+from idle_connections import status_field  # noqa: E402 - /proc/PID/status
 
 TICKS = os.sysconf("SC_CLK_TCK")
-
-
-def status_field(pid, name):
-    with open(f"/proc/{pid}/status") as f:
-        for line in f:
-            if line.startswith(name + ":"):
-                return int(line.split()[1])
-    return -1
 
 
 def cpu_seconds(pid):
