@@ -81,7 +81,7 @@ void WaitingRoom::RunOnce(int max_wait_ms) {
   if (ready > 0) {
     for (platform::SocketHandle socket : ready_) ReadFrom(socket, 0);
   }
-  for (const Unfinished& left : carried_over_) ReadFrom(left.socket, left.serial);
+  for (const GuestRef& left : carried_over_) ReadFrom(left.socket, left.serial);
   if (ready < 0) {
     // Not expected of a valid poller; never a busy loop all the same.
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -203,7 +203,7 @@ void WaitingRoom::MakeSession(platform::SocketHandle socket, Guest& guest) {
   // A session is two record buffers: without a cap, connections that start
   // a handshake and stop would hold memory without bound.
   while (max_sessions_ != 0 && live_sessions_ >= max_sessions_ && !sessions_.empty()) {
-    const Unfinished oldest = sessions_.front();
+    const GuestRef oldest = sessions_.front();
     sessions_.pop_front();
     auto found = waiting_.find(oldest.socket);
     if (found == waiting_.end() || found->second->serial != oldest.serial) continue;  // left
@@ -216,7 +216,7 @@ void WaitingRoom::MakeSession(platform::SocketHandle socket, Guest& guest) {
   ++live_sessions_;
   if (sessions_.size() > 2 * live_sessions_ + 64) {
     // Mostly guests that left: the list keeps to the live ones.
-    std::erase_if(sessions_, [this](const Unfinished& entry) {
+    std::erase_if(sessions_, [this](const GuestRef& entry) {
       auto found = waiting_.find(entry.socket);
       return found == waiting_.end() || found->second->serial != entry.serial;
     });

@@ -125,15 +125,16 @@ class WaitingRoom {
   const std::size_t crowd_;
   std::size_t peak_ = 0;  // the most guests since the room was last empty
   std::vector<platform::SocketHandle> ready_;
-  // Guests whose share ran out before their bytes did, for the next round.
-  struct Unfinished {
+  // A guest by its socket and serial: stale once that guest has left.
+  struct GuestRef {
     platform::SocketHandle socket;
     std::uint64_t serial;
   };
-  std::vector<Unfinished> unfinished_, carried_over_;
+  // Guests whose share ran out before their bytes did, for the next round.
+  std::vector<GuestRef> unfinished_, carried_over_;
   // Guests that were given a session, oldest first; those that left since
   // are skipped when they come up.
-  std::deque<Unfinished> sessions_;
+  std::deque<GuestRef> sessions_;
   std::size_t live_sessions_ = 0;
   const std::size_t max_sessions_;
   std::uint64_t round_ = 0;

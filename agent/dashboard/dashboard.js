@@ -1,7 +1,8 @@
 "use strict";
 // The dashboard: fetches the agent's history once (page after page, when it
-// is long), then only the samples after the newest it holds, every second. Every card keeps its series in
-// growing arrays, trimmed to what the agent keeps, and redraws once a poll.
+// is long), then only the samples after the newest it holds, every second.
+// Every card keeps its series in growing arrays, trimmed to what the agent
+// keeps, and redraws once a poll.
 (function () {
   const POLL_MS = 1000;
   const KINDS = [
