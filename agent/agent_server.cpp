@@ -6,18 +6,18 @@
 #include <mutex>
 #include <vector>
 
+#include "agent/apply_settings.h"
+#include "agent/labels_section.h"
 #include "agent/renderers.h"
 #include "agent/sensor_names.h"
 #include "agent/settings_guard.h"
-#include "foundation/apply_settings.h"
+#include "agent/settings_section.h"
 #include "foundation/conversions.h"
 #include "foundation/exe_files.h"
 #include "foundation/format.h"
-#include "foundation/labels.h"
 #include "foundation/locks.h"
 #include "foundation/log.h"
 #include "foundation/parse_int.h"
-#include "foundation/settings.h"
 #include "http/debug_print.h"
 #include "http/request.h"
 #include "platform/paths.h"
@@ -81,7 +81,7 @@ std::shared_ptr<const SensorNames> NamesFor(const std::wstring& settings,
     std::shared_ptr<const SensorNames> names;
   };
   static Made* made = new Made;  // never destroyed: workers may use it until the end
-  std::vector<std::string> lines = platform::ReadIniSectionLines(settings, kLabelsSection);
+  std::vector<std::string> lines = ReadLabelLinesFrom(settings);
   const std::array<int, 3> counts = {EntriesToRead(readings.numTemps),
                                      EntriesToRead(readings.numFans),
                                      EntriesToRead(readings.numVolts)};
@@ -182,16 +182,9 @@ std::string AllowOriginLines(const std::wstring& value) {
   return "Access-Control-Allow-Origin: " + text + "\r\n";
 }
 
-namespace {
-
-std::string AllowOriginOfServerAnswers() {
-  return AllowOriginLines(ReadSettingsFrom(SettingsFilePath()).allow_origin);
-}
-
-}  // namespace
-
-KelvaneHTTPAgentHTTPServer::KelvaneHTTPAgentHTTPServer() {
-  SetExtraHeaderProvider(&AllowOriginOfServerAnswers);
+std::string KelvaneHTTPAgentHTTPServer::OwnAnswerHeaderLines() {
+  MonitorPath();  // the paths, worked out once
+  return AllowOriginLines(ReadSettingsFrom(settings_path_).allow_origin);
 }
 
 bool PortTextInRange(const std::string& text) {
@@ -227,12 +220,11 @@ const std::wstring& KelvaneHTTPAgentHTTPServer::MonitorPath() {
   return monitor_path_;
 }
 
-bool KelvaneHTTPAgentHTTPServer::RefusedAccess(Request& request, const StoredSettings& stored) {
+bool KelvaneHTTPAgentHTTPServer::RefusedAccess(Request& request, const std::string& allow_origin) {
   const platform::IpAddress& client = request.ClientAddress();
   const std::string_view client_bytes(reinterpret_cast<const char*>(client.bytes.data()),
                                       client.bytes.size());
   const AuthResult result = users_->Check(request.Header("Authorization"), client_bytes);
-  const std::string allow_origin = AllowOriginLines(stored.allow_origin);
   switch (result.verdict) {
     case AuthResult::Verdict::Allowed:
       return false;
@@ -258,12 +250,13 @@ bool KelvaneHTTPAgentHTTPServer::HandleRequest(Request& request, const std::wstr
   // One read of the settings file gives the tested flag and the port the
   // page shows; a settings action changes the file, so it is read again.
   StoredSettings stored = ReadSettingsFrom(settings);
-  if (users_ != nullptr && RefusedAccess(request, stored)) return true;
-  request.SetExtraHeaderLines(AllowOriginLines(stored.allow_origin));
+  const std::string allow_origin = AllowOriginLines(stored.allow_origin);
+  if (users_ != nullptr && RefusedAccess(request, allow_origin)) return true;
+  request.SetExtraHeaderLines(allow_origin);
   bool tested = stored.can_launch;
   std::string port_text = request.GetParam("port");
   if (!port_text.empty()) {
-    if (!SettingsActionPermitted(request, stored, Tls() != nullptr)) {
+    if (!SettingsActionPermitted(request, stored, request.Secure())) {
       request.SetErrorResponse(kStatusForbidden);
       return true;
     }
@@ -279,7 +272,7 @@ bool KelvaneHTTPAgentHTTPServer::HandleRequest(Request& request, const std::wstr
   }
   OutputFormat format = ChooseFormat(request.GetParam("format"));
   if (format == OutputFormat::Dashboard) {
-    request.SetExtraHeaderLines(AllowOriginLines(stored.allow_origin) + kDashboardPolicy);
+    request.SetExtraHeaderLines(allow_origin + kDashboardPolicy);
     request.SetResponseOfType(kStatusOk, std::string(DashboardPage()), kDashboardContentType);
     return true;
   }

@@ -23,12 +23,10 @@ struct SensorNames;
 
 class KelvaneHTTPAgentHTTPServer : public HTTPServer {
  public:
-  // Also makes the AllowOrigin line of the settings file beside the
-  // executable the process-wide extra header of the server's own answers
-  // (400, 404, 500, ...).
-  KelvaneHTTPAgentHTTPServer();
-
   bool HandleRequest(Request& request, const std::wstring& path) override;
+  // The AllowOrigin line of the agent's settings file, for the server's own
+  // answers (400, 404, 500, ...) too.
+  std::string OwnAnswerHeaderLines() override;
 
   // The monitor's executable beside the agent, worked out once.
   const std::wstring& MonitorPath();
@@ -56,7 +54,7 @@ class KelvaneHTTPAgentHTTPServer : public HTTPServer {
   void ComputePaths();
   // Answers a request that [Users] does not let through (401, or 429 / 503
   // with Retry-After); false when it may go on.
-  bool RefusedAccess(Request& request, const struct StoredSettings& stored);
+  bool RefusedAccess(Request& request, const std::string& allow_origin);
   // The sampler's look at the block: never starts the monitor.
   void ReadForHistory(SampleRead& read);
   void AnswerHistory(Request& request, bool tested);

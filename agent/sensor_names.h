@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "foundation/labels.h"
+#include "agent/labels_section.h"
 #include "sensors/sensor_snapshot.h"
 #include "sensors/source_names.h"
 

@@ -1,25 +1,14 @@
 #include "agent/settings_guard.h"
 
 #include <cctype>
+#include "foundation/ascii_text.h"
 
 namespace {
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-  return s;
-}
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
 
 // "host:port" with the port made explicit (the scheme's default when
 // absent), in lower case. An IPv6 literal keeps its brackets: "[::1]:8167".
 std::string Authority(std::string_view authority, const char* default_port) {
-  std::string text = Lower(Trim(authority));
+  std::string text = ascii::Lower(ascii::Trim(authority));
   const std::size_t bracket = text.rfind(']');
   const std::size_t colon = text.rfind(':');
   const bool has_port =
@@ -33,8 +22,9 @@ std::string Authority(std::string_view authority, const char* default_port) {
 // scheme or shape.
 bool UrlAuthority(std::string_view url, std::string_view scheme, const char* default_port,
                   std::string& authority) {
-  url = Trim(url);
-  if (url.size() <= scheme.size() || Lower(url.substr(0, scheme.size())) != scheme) return false;
+  url = ascii::Trim(url);
+  if (url.size() <= scheme.size() || ascii::Lower(url.substr(0, scheme.size())) != scheme)
+    return false;
   url.remove_prefix(scheme.size());
   const std::size_t end = url.find_first_of("/?#");
   std::string_view host = url.substr(0, end);
@@ -47,7 +37,7 @@ bool UrlAuthority(std::string_view url, std::string_view scheme, const char* def
 
 SettingsPolicy ParseSettingsFrom(std::string_view text) {
   SettingsPolicy policy;
-  const std::string word = Lower(Trim(text));
+  const std::string word = ascii::Lower(ascii::Trim(text));
   if (word.empty() || word == "any") return policy;
   policy.everyone = false;
   if (word == "none") return policy;
@@ -61,7 +51,7 @@ SettingsPolicy ParseSettingsFrom(std::string_view text) {
   std::size_t start = 0;
   while (start <= text.size()) {
     std::size_t comma = text.find(',', start);
-    std::string_view entry = Trim(text.substr(start, comma - start));
+    std::string_view entry = ascii::Trim(text.substr(start, comma - start));
     IpRange range;
     if (ParseIpRange(entry, range)) {
       policy.allowed.push_back(range);
@@ -90,7 +80,7 @@ bool SameOrigin(const RequestOrigin& request) {
   const char* default_port = request.tls ? "443" : "80";
   std::string authority;
   if (!UrlAuthority(source, scheme, default_port, authority)) return false;
-  return !Trim(request.host).empty() && authority == Authority(request.host, default_port);
+  return !ascii::Trim(request.host).empty() && authority == Authority(request.host, default_port);
 }
 
 std::vector<std::string> ParseAllowedHosts(std::string_view text) {
@@ -99,14 +89,14 @@ std::vector<std::string> ParseAllowedHosts(std::string_view text) {
   while (start < text.size()) {
     std::size_t end = text.find_first_of(", \t", start);
     if (end == std::string_view::npos) end = text.size();
-    if (end > start) names.push_back(Lower(text.substr(start, end - start)));
+    if (end > start) names.push_back(ascii::Lower(text.substr(start, end - start)));
     start = end + 1;
   }
   return names;
 }
 
 bool HostNamesThisMachine(std::string_view host, const std::vector<std::string>& own_names) {
-  std::string name = Lower(Trim(host));
+  std::string name = ascii::Lower(ascii::Trim(host));
   if (!name.empty() && name.front() == '[') {
     const std::size_t close = name.find(']');
     if (close == std::string::npos) return false;
@@ -122,7 +112,7 @@ bool HostNamesThisMachine(std::string_view host, const std::vector<std::string>&
   if (ParseIpAddress(name, address) && !address.v6) return true;
   if (name == "localhost") return true;
   for (const std::string& own : own_names) {
-    if (!own.empty() && Lower(own) == name) return true;
+    if (!own.empty() && ascii::Lower(own) == name) return true;
   }
   return false;
 }

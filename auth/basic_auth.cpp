@@ -3,6 +3,7 @@
 #include <mbedtls/base64.h>
 #include <mbedtls/entropy.h>
 #include <mbedtls/md.h>
+#include "foundation/ascii_text.h"
 
 #include <algorithm>
 #include <chrono>
@@ -22,34 +23,18 @@ std::wstring Widen(const std::string& text) {
   return wide;
 }
 
-std::string Trimmed(std::string_view text) {
-  const std::size_t start = text.find_first_not_of(" \t");
-  if (start == std::string_view::npos) return std::string();
-  const std::size_t end = text.find_last_not_of(" \t");
-  return std::string(text.substr(start, end - start + 1));
-}
-
-bool SameIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 UsersLoad ParseUserLines(const std::vector<std::string>& lines) {
   UsersLoad load;
   for (const std::string& line : lines) {
     const std::size_t equals = line.find('=');
-    const std::string name = Trimmed(std::string_view(line).substr(0, equals));
-    const std::string hash_text = equals == std::string::npos
-                                      ? std::string()
-                                      : Trimmed(std::string_view(line).substr(equals + 1));
+    const std::string name =
+        std::string(ascii::Trim(std::string_view(line).substr(0, equals), ascii::kBlanks));
+    const std::string hash_text =
+        equals == std::string::npos
+            ? std::string()
+            : std::string(ascii::Trim(std::string_view(line).substr(equals + 1), ascii::kBlanks));
     std::string why;
     if (name.empty()) {
       load.errors.push_back(L"[Users] line \"" + Widen(line) + L"\" has no user name");
@@ -67,12 +52,13 @@ UsersLoad ParseUserLines(const std::vector<std::string>& lines) {
 }
 
 bool DecodeBasicCredentials(std::string_view header, std::string& user, std::string& password) {
-  const std::string value = Trimmed(header);
+  const std::string value = std::string(ascii::Trim(header, ascii::kBlanks));
   const std::size_t space = value.find(' ');
-  if (space == std::string::npos || !SameIgnoringAsciiCase(value.substr(0, space), "basic")) {
+  if (space == std::string::npos || !ascii::EqualNoCase(value.substr(0, space), "basic")) {
     return false;
   }
-  const std::string encoded = Trimmed(std::string_view(value).substr(space + 1));
+  const std::string encoded =
+      std::string(ascii::Trim(std::string_view(value).substr(space + 1), ascii::kBlanks));
   if (encoded.empty() || encoded.size() > kMaxEncoded) return false;
   unsigned char decoded[kMaxEncoded];
   std::size_t length = 0;

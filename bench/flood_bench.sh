@@ -17,17 +17,7 @@ slow=${2:-2000}
 seconds=${3:-20}
 cmake --preset linux-release >/dev/null
 cmake --build --preset linux-release -j "$(nproc)" --target KelvaneHTTPAgent kelvane >/dev/null
-work=$(mktemp -d /tmp/kvflood.XXXXXX)
-chmod 755 "$work"
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  pkill -f "$work/agent/kelvane" 2>/dev/null || true
-  [ -f "$work/nginx.pid" ] && kill "$(cat "$work/nginx.pid")" 2>/dev/null || true
-  sleep 0.5
-  rm -rf "$work"
-}
-trap cleanup EXIT
+make_work flood
 agent_port=$(free_port)
 nginx_port=$(free_port)
 mkdir -p "$work/agent" "$work/www" "$work/tmp"

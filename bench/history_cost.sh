@@ -11,18 +11,12 @@
 # Usage: bench/history_cost.sh [IDLE=600] [HOLD=3660]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. bench/lib.sh
 idle=${1:-600}
 hold=${2:-3660}
 cmake --preset linux-release >/dev/null
 cmake --build --preset linux-release --target KelvaneHTTPAgent kelvane >/dev/null
-work=$(mktemp -d /tmp/kvhistory-bench.XXXXXX)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  pkill -f "$work/" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+make_work history-bench
 
 # 10 temperatures, 5 fans, 5 voltages.
 chip=$work/class/hwmon/hwmon0

@@ -32,8 +32,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "process"))
-import agent_process_test as kv  # noqa: E402 - the agent's folder and requests
-import tls_process_test as tls  # noqa: E402 - the test certificates and [Users] lines
+import process_support as kv  # noqa: E402 - the agent's folder and requests
 from idle_connections import status_field  # noqa: E402 - /proc/PID/status
 
 TICKS = os.sysconf("SC_CLK_TCK")
@@ -51,12 +50,7 @@ def https_get(port, ca, target="/?format=json"):
     with socket.create_connection(("127.0.0.1", port), timeout=60) as raw:
         with context.wrap_socket(raw, server_hostname="localhost") as s:
             s.sendall(f"GET {target} HTTP/1.1\r\nHost: localhost\r\n\r\n".encode())
-            data = b""
-            for _ in range(10000):
-                chunk = s.recv(65536)
-                if not chunk:
-                    break
-                data += chunk
+            data = kv.read_until_closed(s)
     return time.monotonic() - started, data.split(b"\r\n", 1)[0].decode()
 
 
@@ -88,7 +82,7 @@ def one_byte_records(port, ca, stop, sent):
 
 def trickle():
     import multiprocessing
-    f, sections = tls.secure_folder(users=False)
+    f, sections = kv.secure_folder(users=False)
     stop, sent = multiprocessing.Event(), multiprocessing.Value("i", 0)
     ca = os.path.join(f.path, "ca.pem")
     senders = []
@@ -178,7 +172,7 @@ def drain():
 
 def users_folder(lines):
     f = kv.Folder()
-    tls.copy_test_certificates(f)
+    kv.copy_test_certificates(f)
     return f, "[Users]\r\n" + "".join(line + "\r\n" for line in lines)
 
 
@@ -309,7 +303,7 @@ def history():
 def handshakes():
     soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
     resource.setrlimit(resource.RLIMIT_NOFILE, (min(8192, hard), hard))
-    f, sections = tls.secure_folder(users=False)
+    f, sections = kv.secure_folder(users=False)
     held = []
     try:
         port = kv.free_port()

@@ -20,16 +20,7 @@ command -v wrk >/dev/null && command -v nginx >/dev/null || bash scripts/install
 cmake --preset linux-release >/dev/null
 cmake --build --preset linux-release -j "$(nproc)" >/dev/null
 
-work=$(mktemp -d /tmp/kvbench.XXXXXX)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  pkill -f "$work/agent/kelvane" 2>/dev/null || true
-  [ -f "$work/nginx.pid" ] && kill "$(cat "$work/nginx.pid")" 2>/dev/null || true
-  sleep 0.5
-  rm -rf "$work"
-}
-trap cleanup EXIT
+make_work bench
 
 chmod 755 "$work"
 mkdir -p "$work/www"

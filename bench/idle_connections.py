@@ -17,6 +17,7 @@ The idle connections are held by helper processes of at most 9,000 each
 (idle_connections.py hold PORT COUNT), so that no process of the benchmark
 needs more descriptors than a restricted machine allows.
 """
+import os
 import resource
 import selectors
 import socket
@@ -25,6 +26,9 @@ import subprocess
 import sys
 import threading
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "process"))
+import process_support as kv  # noqa: E402 - the one socket reader
 
 
 def status_field(pid, name):
@@ -44,12 +48,7 @@ def timed_request(port, path):
     start = time.monotonic()
     s = socket.create_connection(("127.0.0.1", port), timeout=30)
     s.sendall(f"GET {path} HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n".encode())
-    data = b""
-    while True:
-        chunk = s.recv(65536)
-        if not chunk:
-            break
-        data += chunk
+    data = kv.read_until_closed(s)
     s.close()
     return time.monotonic() - start, data.split(b"\r\n", 1)[0].decode()
 

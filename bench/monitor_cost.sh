@@ -4,12 +4,11 @@
 # Usage: bench/monitor_cost.sh [seconds]   (builds the release monitor first)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. bench/lib.sh
 seconds=${1:-30}
 cmake --preset linux-release >/dev/null
 cmake --build --preset linux-release --target kelvane >/dev/null
-work=$(mktemp -d /tmp/kvmonitor-bench.XXXXXX)
-pid=""
-trap '[ -n "$pid" ] && kill "$pid" 2>/dev/null; rm -rf "$work"' EXIT
+make_work monitor-bench
 for chip in 0 1 2; do
   dir=$work/devices/chip$chip/hwmon/hwmon$chip
   mkdir -p "$dir" "$work/class/hwmon"
@@ -22,7 +21,8 @@ for i in $(seq 0 9); do echo $((1000 + i * 200)) > "$work/devices/chip2/hwmon/hw
 cp build/linux-release/kelvane "$work/kelvane"
 printf 'Source=hwmon\nHwmonRoot=%s/class/hwmon\n' "$work" > "$work/kelvaneparams.cfg"
 "$work/kelvane" >/dev/null 2>&1 &
-pid=$!
+pids+=($!)
+pid=${pids[-1]}
 sleep 2
 ticks() { awk '{print $14 + $15}' "/proc/$pid/stat"; }
 start=$(ticks)

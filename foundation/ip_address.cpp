@@ -3,14 +3,9 @@
 #include <charconv>
 #include <cstdio>
 #include <vector>
+#include "foundation/ascii_text.h"
 
 namespace {
-
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
 
 bool ParseDecimal(std::string_view text, int max, int& value) {
   if (text.empty() || text.size() > 3 || (text.size() > 1 && text[0] == '0')) return false;
@@ -137,7 +132,7 @@ IpAddress Unmapped(const IpAddress& address) {
 }
 
 bool ParseIpRange(std::string_view text, IpRange& range) {
-  text = TrimBlanks(text);
+  text = ascii::Trim(text, ascii::kBlanks);
   std::size_t slash = text.find('/');
   IpRange parsed;
   if (!ParseIpAddress(text.substr(0, slash), parsed.base)) return false;

@@ -2,7 +2,8 @@
 // rule, the server, the browser and the message loop.
 #include <cstdio>
 
-#include "foundation/apply_settings.h"
+#include "agent/apply_settings.h"
+#include "agent/settings_section.h"
 #include "foundation/cmdline.h"
 #include "foundation/conversions.h"
 #include "foundation/exe_files.h"
@@ -10,7 +11,6 @@
 #include "foundation/ip_address.h"
 #include "foundation/log.h"
 #include "foundation/parse_int.h"
-#include "foundation/settings.h"
 #include "host/access_setup.h"
 #include "host/module.h"
 #include "http/debug_print.h"
@@ -161,8 +161,7 @@ int CKelvaneHTTPAgentModule::Run(int show_command) {
   if (OpensBrowser(show_command)) {
     ReportToEventLog(L"Open browser");
     CWString address;
-    Format(address,
-           TheAgentServer().Tls() != nullptr ? L"https://localhost:{0}" : L"http://localhost:{0}",
+    Format(address, TheAgentServer().Secure() ? L"https://localhost:{0}" : L"http://localhost:{0}",
            static_cast<std::int32_t>(port));
     platform::OpenBrowser(std::wstring(address.View()));
   }

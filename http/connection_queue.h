@@ -6,14 +6,11 @@
 #include <deque>
 #include <mutex>
 
+#include "http/connection.h"
 #include "http/manual_reset_event.h"
-#include "http/waiting_room.h"
-
-// A connection whose request has arrived, waiting for a worker.
-using QueueEntry = Arrival;
 
 struct ConnectionQueue {
-  std::deque<QueueEntry> entries;  // guarded by mutex
+  std::deque<ReadyConnection> entries;  // in arrival order, guarded by mutex
   std::timed_mutex mutex;
   ManualResetEvent work_event;
   std::atomic<int> idle_workers{0};

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "http/debug_print.h"
 #include "http/server_limits.h"
 #include "platform/clock.h"
 
@@ -174,4 +175,14 @@ void DrainAndClose(platform::SocketHandle socket, std::uint32_t started) {
     }
   }
   CloseBothWays(socket);
+}
+
+bool CloseWithoutWaiting(platform::SocketHandle socket) {
+  DebugPrint(L"Closing socket %d", static_cast<int>(socket));
+  platform::ShutdownSocket(socket, platform::ShutdownHow::Send);
+  return HandOverForDraining(socket);
+}
+
+void CloseGracefully(platform::SocketHandle socket) {
+  if (!CloseWithoutWaiting(socket)) DrainAndClose(socket, platform::TickCount());
 }

@@ -19,3 +19,14 @@ bool HandOverForDraining(platform::SocketHandle socket);
 // the drain wait is over (counted from `started`); then closes the socket.
 // Waits on the calling thread.
 void DrainAndClose(platform::SocketHandle socket, std::uint32_t started);
+
+// The graceful close: shut down sending, discard what the peer still sends
+// (bounded in time and bytes), shut down both ways, close. Everything after
+// the first step happens on the draining thread, so the caller never waits
+// for the peer.
+void CloseGracefully(platform::SocketHandle socket);
+
+// The start of the graceful close: our end of stream, then the socket goes
+// to the draining thread. False when it could not be handed over and the
+// caller must drain it itself (DrainAndClose).
+bool CloseWithoutWaiting(platform::SocketHandle socket);

@@ -1,12 +1,11 @@
 #pragma once
-// HTTPServer: a small HTTP/1.1 server. Start runs the listener on its own
-// thread. Accepted connections wait in the process-wide waiting room (one
-// thread, http/waiting_room.h) until their request has arrived; then they go
-// to the process-wide queue, and workers, started on demand, serve one
-// connection at a time: parse the request, call HandleRequest, send the
-// response in 1024-byte chunks, and hand the connection to the graceful
-// close. Every response closes its connection. Sixteen idle workers are
-// kept; idle ones beyond them end after a while. Open connections are capped
+// HTTPServer: a small HTTP/1.1 server. Start runs its listener on its own
+// thread (http/listener.cpp). Accepted connections wait in a process-wide
+// waiting room (http/waiting_room.h) until their request has arrived; then
+// they go to the process-wide queue, and workers (http/workers.h), started on
+// demand, serve one connection at a time: parse the request, call
+// HandleRequest, send the response, and hand the connection to the graceful
+// close. Every response closes its connection. Open connections are capped
 // (ServerTimeouts().max_connections): at the cap the listener accepts no
 // more until one ends, and the kernel's backlog holds the rest.
 //
@@ -17,26 +16,19 @@
 // Destroying the server is the stop step: the listening socket is closed and
 // Listen returns true after tracing "Server Stopped". A stop always takes
 // effect, even one that comes before the listener thread has started, and
-// destroying a started server waits for its listener thread. Workers are not
-// stopped.
+// destroying a started server waits for its listener thread and for the
+// answers its workers are sending.
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "http/stream.h"
 #include "platform/net_address.h"
 #include "platform/socket.h"
-#include "tls/tls_credentials.h"
 
 class Request;
-
-// Header lines (each ending in CR LF) for every answer whose handler did not
-// set its own (Request::SetExtraHeaderLines), error answers included. One
-// process-wide function, like the connection queue, so that an answer built
-// for a connection that outlived its server never reaches into that server.
-// None unless set; called on worker threads.
-using ExtraHeaderProvider = std::string (*)();
-void SetExtraHeaderProvider(ExtraHeaderProvider provider);
-std::string ProvidedExtraHeaderLines();
+class WaitingRoom;
 
 class HTTPServer {
  public:
@@ -46,6 +38,10 @@ class HTTPServer {
   HTTPServer& operator=(const HTTPServer&) = delete;
 
   virtual bool HandleRequest(Request& request, const std::wstring& path);
+  // Header lines (each ending in CR LF) for the answers the server gives
+  // itself (400, 404, 500, 501) when the handler set none. None here.
+  virtual std::string OwnAnswerHeaderLines() { return std::string(); }
+
   // The address to listen on (before Start): all IPv4 interfaces unless set.
   // An IPv6 address listens dual-stack (IPv4 clients too, as ::ffff:a.b.c.d).
   void SetListenAddress(const platform::IpAddress& address) {
@@ -53,11 +49,11 @@ class HTTPServer {
     listen_address_set_ = true;
   }
 
-  // Speaks TLS only, with these credentials (before Start); null: plain HTTP.
-  void UseTls(std::shared_ptr<const tls::TlsCredentials> credentials) {
-    tls_ = std::move(credentials);
-  }
-  const std::shared_ptr<const tls::TlsCredentials>& Tls() const noexcept { return tls_; }
+  // What makes each connection's stream (before Start): plain sockets
+  // unless set.
+  void UseStreams(std::shared_ptr<const StreamMaker> streams);
+  // Whether its connections come over secure streams.
+  bool Secure() const noexcept { return streams_->Secure(); }
 
   // Starts the listener thread and returns true at once; set-up failures show
   // in the trace, and to a caller that asks WaitForSetup.
@@ -81,22 +77,14 @@ class HTTPServer {
   std::uint16_t BoundPort() const noexcept { return bound_port_; }
   const std::wstring& Directory() const noexcept { return directory_; }
 
-  // The graceful close: shut down sending, discard what the peer still sends
-  // (bounded in time and bytes), shut down both ways, close. Everything after
-  // the first step happens on the draining thread, so the caller never waits
-  // for the peer.
-  static void CloseConnection(platform::SocketHandle socket);
-
  private:
   bool ListenUntilStopped(std::uint16_t port, const std::wstring& directory);
   bool SetupFailed(int error);  // records the failure; false
+  // The listener: accepts up to the cap and passes each connection on.
   void AcceptLoop();
-  // Waits while the open connections are at the cap; false once stopped.
-  bool WaitBelowCap();
   // An accepted connection: to the workers when its request is already
-  // whole, else to the waiting room.
-  void PassOn(platform::SocketHandle connection, const platform::IpAddress& client,
-              class WaitingRoom* room);
+  // whole, else to a waiting room.
+  void PassOn(platform::SocketHandle socket, const platform::IpAddress& client);
 
   std::atomic<bool> listening_{false};
   std::wstring directory_;
@@ -107,7 +95,7 @@ class HTTPServer {
   const std::uint64_t serial_;            // in the live servers' registry
   std::atomic<SetupState> setup_state_{SetupState::Pending};
   std::atomic<int> setup_error_{0};
-  std::shared_ptr<const tls::TlsCredentials> tls_;
+  std::shared_ptr<const StreamMaker> streams_;
   platform::IpAddress listen_address_;
   bool listen_address_set_ = false;
 };

@@ -7,10 +7,15 @@
 namespace live_servers {
 namespace {
 
+struct Entry {
+  HTTPServer* server;
+  int serving;  // connections in service
+};
+
 struct Registry {
   std::mutex mutex;
   std::condition_variable served;
-  std::unordered_map<std::uint64_t, int> serving;  // serial -> connections in service
+  std::unordered_map<std::uint64_t, Entry> serving;  // by serial
   std::uint64_t next = 1;
 };
 
@@ -21,11 +26,11 @@ Registry& TheRegistry() {
 
 }  // namespace
 
-std::uint64_t Register() {
+std::uint64_t Register(HTTPServer* server) {
   Registry& registry = TheRegistry();
   std::lock_guard<std::mutex> hold(registry.mutex);
   const std::uint64_t serial = registry.next++;
-  registry.serving.emplace(serial, 0);
+  registry.serving.emplace(serial, Entry{server, 0});
   return serial;
 }
 
@@ -35,18 +40,18 @@ void Retire(std::uint64_t serial) {
   // Answers end within their send waits.
   registry.served.wait(hold, [&] {
     auto found = registry.serving.find(serial);
-    return found == registry.serving.end() || found->second == 0;
+    return found == registry.serving.end() || found->second.serving == 0;
   });
   registry.serving.erase(serial);
 }
 
-bool BeginServing(std::uint64_t serial) {
+HTTPServer* BeginServing(std::uint64_t serial) {
   Registry& registry = TheRegistry();
   std::lock_guard<std::mutex> hold(registry.mutex);
   auto found = registry.serving.find(serial);
-  if (found == registry.serving.end()) return false;
-  ++found->second;
-  return true;
+  if (found == registry.serving.end()) return nullptr;
+  ++found->second.serving;
+  return found->second.server;
 }
 
 void EndServing(std::uint64_t serial) {
@@ -54,7 +59,7 @@ void EndServing(std::uint64_t serial) {
   {
     std::lock_guard<std::mutex> hold(registry.mutex);
     auto found = registry.serving.find(serial);
-    if (found != registry.serving.end() && found->second > 0) --found->second;
+    if (found != registry.serving.end() && found->second.serving > 0) --found->second.serving;
   }
   registry.served.notify_all();
 }

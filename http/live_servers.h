@@ -5,13 +5,16 @@
 // is then closed unanswered instead of being handed to a server that is gone.
 #include <cstdint>
 
+class HTTPServer;
+
 namespace live_servers {
 
-std::uint64_t Register();
+std::uint64_t Register(HTTPServer* server);
 // Forgets the server once none of its connections is being served.
 void Retire(std::uint64_t serial);
-// True, and counted as being served, while the server lives.
-bool BeginServing(std::uint64_t serial);
+// The server, counted as serving one more connection, while it lives; null
+// once it is gone.
+HTTPServer* BeginServing(std::uint64_t serial);
 void EndServing(std::uint64_t serial);
 
 }  // namespace live_servers

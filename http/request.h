@@ -1,17 +1,14 @@
 #pragma once
-// Request: one connection's request and response. Built by a worker for an
-// accepted socket (not owned), it takes the request text, parses the request
-// line, the query and a URL-encoded form body, calls the server's
-// HandleRequest, and holds the complete response bytes for the worker to send.
+// Request: one connection's request and its response. ParseRequest fills it
+// from the request text: the method, the headers a handler may need, the
+// query and a URL-encoded form body. The handler then builds the complete
+// response bytes on it, for the worker to send. It knows nothing of the
+// connection but the client's address and whether its stream is secure.
 // Belongs to one worker thread.
-#include <cstdint>
 #include <map>
 #include <string>
 
 #include "platform/net_address.h"
-#include "platform/socket.h"
-
-class HTTPServer;
 
 using StatusIndex = unsigned;
 
@@ -36,22 +33,38 @@ const char* StatusLine(StatusIndex index);
 // length needed with the terminator.
 bool UnescapePath(const char* path, char* out, std::size_t capacity, std::size_t& needed);
 
+class Request;
+
+// What parsing a request text found.
+struct ParsedRequest {
+  enum class Outcome {
+    ForHandler,  // a GET or POST for the decoded `path`
+    Refused,     // answered by the server itself, with `refusal` (400, 501)
+    Failed,      // no memory for it: nothing to send
+  };
+  Outcome outcome = Outcome::Failed;
+  StatusIndex refusal = kStatusBadRequest;
+  std::wstring path;
+};
+
+// Parses `text` into `request`: the request line, the kept headers, the
+// query and a form body. Touches nothing outside it.
+ParsedRequest ParseRequest(const std::string& text, Request& request);
+
 class Request {
  public:
-  Request(platform::SocketHandle socket, HTTPServer* server,
-          const platform::IpAddress& client = platform::IpAddress());
+  explicit Request(const platform::IpAddress& client = platform::IpAddress(), bool secure = false)
+      : client_(client), secure_(secure) {}
   virtual ~Request() = default;
 
-  // Handles the request text that arrived (`received` bytes on the wire): a
-  // text beyond the request limit is answered 400, any other is parsed.
-  void UseRequestText(const std::string& text, bool too_long, int received);
-  void ParseRequest(const std::string& text);
   // Decodes name=value pairs of `text` (modified in place) into the parameters.
   void ParseParams(char* text);
   // The value stored for `name` (any ASCII letter case), or empty text.
   std::string GetParam(const char* name) const;
   // The client's address as accept reported it.
   const platform::IpAddress& ClientAddress() const noexcept { return client_; }
+  // Whether it came over a secure stream (TLS).
+  bool Secure() const noexcept { return secure_; }
   bool IsPost() const noexcept { return post_; }
   // The first "Origin", "Referer", "Host" or "Authorization" header line's
   // value (trimmed), or empty text. No other header is kept.
@@ -67,31 +80,26 @@ class Request {
   void SetResponseOfType(StatusIndex status, const std::string& body,
                          const std::string& content_type);
   void SetErrorResponse(StatusIndex status);
-  // Header lines (each ending in CR LF) added to this request's response, in
-  // place of the process-wide ones (ProvidedExtraHeaderLines).
+  // Header lines (each ending in CR LF) that the response built next
+  // carries after the fixed ones. Whoever builds the response sets them.
   void SetExtraHeaderLines(std::string lines);
   const std::string& ExtraHeaderLines() const noexcept { return extra_header_lines_; }
+  bool HasExtraHeaderLines() const noexcept { return extra_header_lines_set_; }
 
   const std::string& Response() const noexcept { return response_; }
-  platform::SocketHandle Socket() const noexcept { return socket_; }
   const std::map<std::string, std::string>& Params() const noexcept { return parameters_; }
 
-  std::uint32_t start_time;
-  std::int32_t bytes_received = 0;
-  std::int32_t bytes_sent = 0;
-  std::int32_t send_position = 0;
-
  private:
+  friend ParsedRequest ParseRequest(const std::string& text, Request& request);
   void BuildResponse(StatusIndex status, const char* body, int length, const char* content_type);
   void KeepHeader(const std::string& line);
 
-  platform::SocketHandle socket_;
   platform::IpAddress client_;
+  bool secure_ = false;
   bool post_ = false;
   std::string origin_, referer_, host_, authorization_;
   bool extra_header_lines_set_ = false;
   std::string extra_header_lines_;
   std::string response_;
-  HTTPServer* server_;
   std::map<std::string, std::string> parameters_;
 };

@@ -3,16 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "foundation/ascii_text.h"
 #include "http/request.h"
 
 namespace {
-
-std::string UpperAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
 
 // A name escape reads its two characters the way scanf's "%x" reads them;
 // no digit gives 0xFF.
@@ -74,13 +68,13 @@ void Request::ParseParams(char* text) {
       *out = 0;
       value_text = value;
     }
-    parameters_[UpperAscii(name_text)] = value_text;
+    parameters_[ascii::Upper(name_text)] = value_text;
     if (ender == '#') return;  // the rest is a fragment, not pairs
     if (ender == '&' || ender == '=') ++p;
   }
 }
 
 std::string Request::GetParam(const char* name) const {
-  auto found = parameters_.find(UpperAscii(name == nullptr ? "" : name));
+  auto found = parameters_.find(ascii::Upper(name == nullptr ? "" : name));
   return found == parameters_.end() ? std::string() : found->second;
 }

@@ -3,11 +3,10 @@
 #include <cstring>
 #include <vector>
 
+#include "foundation/ascii_text.h"
 #include "foundation/conversions.h"
-#include "http/http_server.h"
 #include "http/request.h"
 #include "http/server_limits.h"
-#include "platform/clock.h"
 
 namespace {
 
@@ -50,15 +49,6 @@ std::string NextToken(const std::string& line, std::size_t& pos, const char* sep
   if (end == std::string::npos) end = line.size();
   pos = end;
   return line.substr(start, end - start);
-}
-
-bool SameIgnoringCase(const std::string& a, const char* b) {
-  std::size_t n = std::strlen(b);
-  if (a.size() != n) return false;
-  for (std::size_t i = 0; i < n; ++i) {
-    if (std::toupper(static_cast<unsigned char>(a[i])) != b[i]) return false;
-  }
-  return true;
 }
 
 int HexValue(char c) {
@@ -104,11 +94,11 @@ void Request::KeepHeader(const std::string& line) {
   std::size_t colon = line.find(':');
   if (colon == std::string::npos) return;
   std::string name = line.substr(0, colon);
-  std::string* slot = SameIgnoringCase(name, "ORIGIN")          ? &origin_
-                      : SameIgnoringCase(name, "REFERER")       ? &referer_
-                      : SameIgnoringCase(name, "HOST")          ? &host_
-                      : SameIgnoringCase(name, "AUTHORIZATION") ? &authorization_
-                                                                : nullptr;
+  std::string* slot = ascii::EqualNoCase(name, "ORIGIN")          ? &origin_
+                      : ascii::EqualNoCase(name, "REFERER")       ? &referer_
+                      : ascii::EqualNoCase(name, "HOST")          ? &host_
+                      : ascii::EqualNoCase(name, "AUTHORIZATION") ? &authorization_
+                                                                  : nullptr;
   if (slot == nullptr || !slot->empty()) return;
   std::size_t start = line.find_first_not_of(" \t", colon + 1);
   std::size_t end = line.find_last_not_of(" \t");
@@ -117,30 +107,41 @@ void Request::KeepHeader(const std::string& line) {
 
 std::string Request::Header(const char* name) const {
   std::string wanted(name);
-  return SameIgnoringCase(wanted, "ORIGIN")          ? origin_
-         : SameIgnoringCase(wanted, "REFERER")       ? referer_
-         : SameIgnoringCase(wanted, "HOST")          ? host_
-         : SameIgnoringCase(wanted, "AUTHORIZATION") ? authorization_
-                                                     : std::string();
+  return ascii::EqualNoCase(wanted, "ORIGIN")          ? origin_
+         : ascii::EqualNoCase(wanted, "REFERER")       ? referer_
+         : ascii::EqualNoCase(wanted, "HOST")          ? host_
+         : ascii::EqualNoCase(wanted, "AUTHORIZATION") ? authorization_
+                                                       : std::string();
 }
 
-void Request::ParseRequest(const std::string& text) {
+namespace {
+
+ParsedRequest Refuse(StatusIndex status) {
+  ParsedRequest parsed;
+  parsed.outcome = ParsedRequest::Outcome::Refused;
+  parsed.refusal = status;
+  return parsed;
+}
+
+}  // namespace
+
+ParsedRequest ParseRequest(const std::string& text, Request& request) {
   try {
     Lines split = SplitRequest(text);
-    if (split.lines.empty()) return SetErrorResponse(kStatusBadRequest);
+    if (split.lines.empty()) return Refuse(kStatusBadRequest);
     const std::string& request_line = split.lines.front();
     std::size_t pos = 0;
     std::string method = NextToken(request_line, pos, " \r\n");
-    if (method.empty()) return SetErrorResponse(kStatusBadRequest);
-    if (!SameIgnoringCase(method, "GET") && !SameIgnoringCase(method, "POST")) {
-      return SetErrorResponse(kStatusNotImplemented);
+    if (method.empty()) return Refuse(kStatusBadRequest);
+    if (!ascii::EqualNoCase(method, "GET") && !ascii::EqualNoCase(method, "POST")) {
+      return Refuse(kStatusNotImplemented);
     }
-    post_ = SameIgnoringCase(method, "POST");
+    request.post_ = ascii::EqualNoCase(method, "POST");
     for (std::size_t i = 1; i < split.lines.size() && !split.lines[i].empty(); ++i) {
-      KeepHeader(split.lines[i]);
+      request.KeepHeader(split.lines[i]);
     }
     std::string target = NextToken(request_line, pos, " \r");
-    if (target.empty()) return SetErrorResponse(kStatusBadRequest);
+    if (target.empty()) return Refuse(kStatusBadRequest);
     std::size_t question = target.find('?');
     std::string path = target.substr(0, question);
     std::string query;
@@ -152,33 +153,17 @@ void Request::ParseRequest(const std::string& text) {
     std::size_t needed = 0;
     // A path that cannot be decoded whole is a bad request, not a shorter path.
     if (!UnescapePath(path.c_str(), decoded, sizeof decoded, needed)) {
-      return SetErrorResponse(kStatusBadRequest);
+      return Refuse(kStatusBadRequest);
     }
-    if (std::strstr(decoded, "..") != nullptr) return SetErrorResponse(kStatusBadRequest);
-    ParseParams(query.data());
-    if (split.has_body) ParseParams(split.body.data());
-    bool handled;
-    try {
-      CWString wide_path = AnsiToWide(decoded);
-      handled = server_->HandleRequest(*this, std::wstring(wide_path.View()));
-    } catch (...) {
-      return SetErrorResponse(kStatusServerError);
-    }
-    if (!handled) SetErrorResponse(kStatusNotFound);
+    if (std::strstr(decoded, "..") != nullptr) return Refuse(kStatusBadRequest);
+    request.ParseParams(query.data());
+    if (split.has_body) request.ParseParams(split.body.data());
+    ParsedRequest parsed;
+    parsed.path = std::wstring(AnsiToWide(decoded).View());
+    parsed.outcome = ParsedRequest::Outcome::ForHandler;
+    return parsed;
   } catch (...) {
-    // Anything else ends the parse quietly; the worker sends what there is.
+    // Out of memory: the worker sends nothing.
+    return ParsedRequest();
   }
 }
-
-void Request::UseRequestText(const std::string& text, bool too_long, int received) {
-  bytes_received = received;
-  if (too_long) {
-    SetErrorResponse(kStatusBadRequest);
-    return;
-  }
-  ParseRequest(text);
-}
-
-Request::Request(platform::SocketHandle socket, HTTPServer* server,
-                 const platform::IpAddress& client)
-    : start_time(platform::TickCount()), socket_(socket), client_(client), server_(server) {}

@@ -4,17 +4,10 @@
 #include <cstring>
 #include <string_view>
 
+#include "foundation/ascii_text.h"
 #include "http/server_limits.h"
 
 namespace {
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
-  }
-  return true;
-}
 
 // The body length a head announces: its first Content-Length line's decimal
 // value, 0 without one. A value beyond the request limit stands for "more
@@ -24,7 +17,7 @@ std::size_t AnnouncedBodyLength(std::string_view head) {
   for (std::size_t start = head.find('\n'); start != std::string_view::npos;
        start = head.find('\n', start)) {
     std::string_view line = head.substr(++start);
-    if (!StartsWithNoCase(line, kName)) continue;
+    if (!ascii::StartsWithNoCase(line, kName)) continue;
     line.remove_prefix(kName.size());
     while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
     std::size_t length = 0;

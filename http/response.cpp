@@ -6,7 +6,6 @@
 #include <shared_mutex>
 #include <unordered_map>
 
-#include "http/http_server.h"
 #include "http/request.h"
 #include "platform/content_type.h"
 
@@ -80,7 +79,6 @@ void Request::SetExtraHeaderLines(std::string lines) {
 
 void Request::BuildResponse(StatusIndex status, const char* body, int length,
                             const char* content_type) {
-  if (!extra_header_lines_set_) SetExtraHeaderLines(ProvidedExtraHeaderLines());
   char header[kHeaderBuffer];
   int header_length = std::snprintf(header, sizeof header,
                                     "Cache-Control: max-age=0\r\nConnection: close\r\nPragma: "

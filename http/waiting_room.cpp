@@ -13,19 +13,17 @@ namespace {
 
 // Readable sockets taken per wait; more are reported at the next one.
 constexpr std::size_t kReadyPerWait = 256;
-// Reads through TLS one guest is given per round: a record may carry a
-// single byte, so without a share one client's stream of tiny records would
-// hold the room from every other socket. What is left is read next round.
-constexpr int kTlsReadsPerRound = 16;
+// Receives one guest is given per round: a TLS record may carry a single
+// byte, so without a share one client's stream of tiny records would hold
+// the room from every other socket. What is left is read next round.
+constexpr int kReceivesPerRound = 16;
 
 }  // namespace
 
 struct WaitingRoom::Guest {
-  Arrival arrival;
+  Connection connection;
   RequestText request;
-  // Set while a TLS connection's session is still to be made: made at its
-  // first bytes, so that a connection that sends nothing costs no session.
-  std::shared_ptr<const tls::TlsCredentials> tls;
+  bool counted_opening = false;  // among opening_ since its first bytes
   std::uint64_t serial = 0;
   std::uint64_t last_round = 0;       // the round it was last read in
   std::int64_t silence_deadline = 0;  // the read wait, from the last bytes
@@ -33,28 +31,19 @@ struct WaitingRoom::Guest {
 };
 
 WaitingRoom::WaitingRoom(Deliver deliver, Dismiss dismiss, Clock clock, std::size_t crowd,
-                         std::size_t max_sessions)
+                         std::size_t max_opening)
     : deliver_(std::move(deliver)),
       dismiss_(std::move(dismiss)),
       clock_(std::move(clock)),
       crowd_(crowd),
-      max_sessions_(max_sessions) {}
+      max_opening_(max_opening) {}
 
 WaitingRoom::~WaitingRoom() = default;
 
-void WaitingRoom::Admit(platform::SocketHandle socket, HTTPServer* server,
-                        const platform::IpAddress& client, RequestText so_far,
-                        std::shared_ptr<const tls::TlsCredentials> tls,
-                        std::uint64_t server_serial) {
+void WaitingRoom::Admit(Connection connection, RequestText so_far) {
   {
     std::lock_guard<std::mutex> hold(admitted_mutex_);
-    Admitted& admitted = admitted_.emplace_back();
-    admitted.arrival.socket = socket;
-    admitted.arrival.server = server;
-    admitted.arrival.server_serial = server_serial;
-    admitted.arrival.client = client;
-    admitted.so_far = std::move(so_far);
-    admitted.tls = std::move(tls);
+    admitted_.push_back({std::move(connection), std::move(so_far)});
   }
   poller_.Wake();
 }
@@ -99,7 +88,7 @@ void WaitingRoom::ReleaseAfterACrowd() {
   peak_ = 0;
   decltype(waiting_)().swap(waiting_);
   decltype(deadlines_)().swap(deadlines_);
-  decltype(sessions_)().swap(sessions_);
+  decltype(opening_)().swap(opening_);
   platform::ReturnFreeMemory();
 }
 
@@ -111,16 +100,15 @@ void WaitingRoom::TakeInAdmitted() {
   }
   const std::int64_t now = clock_();
   for (Admitted& one : admitted) {
-    const platform::SocketHandle socket = one.arrival.socket;
+    const platform::SocketHandle socket = one.connection.Socket();
     if (!poller_.Add(socket)) {
       DebugPrint(L"Cannot wait for socket %d", static_cast<int>(socket));
       dismiss_(socket);
       continue;
     }
     auto guest = std::make_unique<Guest>();
-    guest->arrival = std::move(one.arrival);
+    guest->connection = std::move(one.connection);
     guest->request = std::move(one.so_far);
-    guest->tls = std::move(one.tls);
     guest->serial = ++next_serial_;
     guest->silence_deadline = now + ServerTimeouts().io_wait_ms;
     guest->request_deadline = now + ServerTimeouts().request_deadline_ms;
@@ -143,14 +131,21 @@ void WaitingRoom::ReadFrom(platform::SocketHandle socket, std::uint64_t serial) 
   Guest& guest = *found->second;
   if ((serial != 0 && guest.serial != serial) || guest.last_round == round_) return;
   guest.last_round = round_;
-  if (guest.tls != nullptr || guest.arrival.tls != nullptr) {
-    ReadThroughTls(socket, guest);
-    return;
-  }
+  if (!Opened(socket, guest)) return;
+  // A stream can hold more than one receive's worth (TLS records), and bytes
+  // the socket no longer shows: read until it has none, or until this
+  // round's share is used, when the guest goes on next round.
+  Stream& stream = *guest.connection.stream;
   char piece[kReceiveChunk + 1];
-  const int n = platform::ReceiveWithin(socket, piece, kReceiveChunk, 0);
-  if (n == platform::kReceiveTimedOut) return;  // nothing after all
-  TakeIn(socket, guest, piece, n);
+  for (int receives = 0; receives < kReceivesPerRound; ++receives) {
+    const int n = stream.ReceiveNow(piece, kReceiveChunk);
+    if (n == platform::kReceiveTimedOut) return;  // nothing (more) after all
+    if (n < 0) {
+      DebugPrint(L"Receive on %d failed: %ls", static_cast<int>(socket), stream.Failure().c_str());
+    }
+    if (!TakeIn(socket, guest, piece, n)) return;
+  }
+  unfinished_.push_back({socket, guest.serial});
 }
 
 bool WaitingRoom::TakeIn(platform::SocketHandle socket, Guest& guest, const char* piece, int n) {
@@ -169,54 +164,43 @@ bool WaitingRoom::TakeIn(platform::SocketHandle socket, Guest& guest, const char
   return true;
 }
 
-void WaitingRoom::ReadThroughTls(platform::SocketHandle socket, Guest& guest) {
-  if (guest.arrival.tls == nullptr) MakeSession(socket, guest);
-  tls::TlsSession& session = *guest.arrival.tls;
-  if (!session.HandshakeDone()) {
-    // The handshake's bytes do not extend the read wait: it must end within
-    // the wait from admission. Then the request has a whole wait of its own.
-    const tls::TlsSession::Step step = session.Handshake();
-    if (step == tls::TlsSession::Step::Waiting) return;
-    if (step == tls::TlsSession::Step::Failed) {
-      DebugPrint(L"TLS handshake on %d failed: %ls", static_cast<int>(socket),
-                 session.Failure().c_str());
-      Leave(socket, false);
-      return;
-    }
-    guest.silence_deadline = clock_() + ServerTimeouts().io_wait_ms;
-    deadlines_.push({guest.silence_deadline, socket, guest.serial});
+bool WaitingRoom::Opened(platform::SocketHandle socket, Guest& guest) {
+  Stream& stream = *guest.connection.stream;
+  if (stream.Opened()) return true;
+  if (!guest.counted_opening) CountOpening(socket, guest);
+  // The opening's bytes do not extend the read wait: it must end within the
+  // wait from admission. Then the request has a whole wait of its own.
+  const Stream::Opening step = stream.Open();
+  if (step == Stream::Opening::Waiting) return false;
+  if (step == Stream::Opening::Failed) {
+    DebugPrint(L"Opening the stream of %d failed: %ls", static_cast<int>(socket),
+               stream.Failure().c_str());
+    Leave(socket, false);
+    return false;
   }
-  // Records can hold more than one receive's worth, and the library may
-  // already hold bytes the socket no longer shows: read until it has none,
-  // or until this round's share is used, when the guest goes on next round.
-  char piece[kReceiveChunk + 1];
-  for (int reads = 0; reads < kTlsReadsPerRound; ++reads) {
-    const int n = session.ReceiveNow(piece, kReceiveChunk);
-    if (n == platform::kReceiveTimedOut) return;
-    if (n < 0) DebugPrint(L"TLS on %d: %ls", static_cast<int>(socket), session.Failure().c_str());
-    if (!TakeIn(socket, guest, piece, n)) return;
-  }
-  unfinished_.push_back({socket, guest.serial});
+  guest.silence_deadline = clock_() + ServerTimeouts().io_wait_ms;
+  deadlines_.push({guest.silence_deadline, socket, guest.serial});
+  return true;
 }
 
-void WaitingRoom::MakeSession(platform::SocketHandle socket, Guest& guest) {
-  // A session is two record buffers: without a cap, connections that start
-  // a handshake and stop would hold memory without bound.
-  while (max_sessions_ != 0 && live_sessions_ >= max_sessions_ && !sessions_.empty()) {
-    const GuestRef oldest = sessions_.front();
-    sessions_.pop_front();
+void WaitingRoom::CountOpening(platform::SocketHandle socket, Guest& guest) {
+  // An opening stream holds its buffers: without a cap, connections that
+  // start a handshake and stop would hold memory without bound.
+  while (max_opening_ != 0 && live_opening_ >= max_opening_ && !opening_.empty()) {
+    const GuestRef oldest = opening_.front();
+    opening_.pop_front();
     auto found = waiting_.find(oldest.socket);
     if (found == waiting_.end() || found->second->serial != oldest.serial) continue;  // left
-    DebugPrint(L"TLS sessions at the cap: %d closed for %d", static_cast<int>(oldest.socket),
+    DebugPrint(L"Opening streams at the cap: %d closed for %d", static_cast<int>(oldest.socket),
                static_cast<int>(socket));
     Leave(oldest.socket, false);
   }
-  guest.arrival.tls = std::make_shared<tls::TlsSession>(std::move(guest.tls), socket);
-  sessions_.push_back({socket, guest.serial});
-  ++live_sessions_;
-  if (sessions_.size() > 2 * live_sessions_ + 64) {
+  guest.counted_opening = true;
+  opening_.push_back({socket, guest.serial});
+  ++live_opening_;
+  if (opening_.size() > 2 * live_opening_ + 64) {
     // Mostly guests that left: the list keeps to the live ones.
-    std::erase_if(sessions_, [this](const GuestRef& entry) {
+    std::erase_if(opening_, [this](const GuestRef& entry) {
       auto found = waiting_.find(entry.socket);
       return found == waiting_.end() || found->second->serial != entry.serial;
     });
@@ -246,17 +230,18 @@ void WaitingRoom::Leave(platform::SocketHandle socket, bool deliver) {
   std::unique_ptr<Guest> guest = std::move(found->second);
   waiting_.erase(found);
   poller_.Remove(socket);
-  if (guest->arrival.tls != nullptr) {
-    --live_sessions_;
-    if (live_sessions_ == 0) sessions_.clear();  // what is left of it is stale
+  if (guest->counted_opening) {
+    --live_opening_;
+    if (live_opening_ == 0) opening_.clear();  // what is left of it is stale
   }
   if (!deliver) {
     dismiss_(socket);
     return;
   }
-  Arrival arrival = std::move(guest->arrival);
-  arrival.too_long = guest->request.state() == RequestText::State::TooLong;
-  arrival.received = guest->request.received();
-  arrival.text = guest->request.Take();
-  deliver_(std::move(arrival));
+  ReadyConnection ready;
+  ready.connection = std::move(guest->connection);
+  ready.too_long = guest->request.state() == RequestText::State::TooLong;
+  ready.received = guest->request.received();
+  ready.text = guest->request.Take();
+  deliver_(std::move(ready));
 }

@@ -21,59 +21,38 @@
 #include <memory>
 #include <mutex>
 #include <queue>
-#include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "http/connection.h"
 #include "http/request_text.h"
-#include "platform/net_address.h"
 #include "platform/poller.h"
 #include "platform/socket.h"
-#include "tls/tls_credentials.h"
-#include "tls/tls_session.h"
-
-class HTTPServer;
-
-// A connection whose request has arrived.
-struct Arrival {
-  platform::SocketHandle socket = platform::kNoSocket;
-  HTTPServer* server = nullptr;
-  std::uint64_t server_serial = 0;  // the server's, while it lives
-  platform::IpAddress client;
-  std::string text;       // the request as received
-  bool too_long = false;  // beyond kMaxRequestBytes: answered 400
-  int received = 0;       // bytes received
-  // The connection's TLS, when the server speaks it: the request was read
-  // through it, and the answer is sent through it.
-  std::shared_ptr<tls::TlsSession> tls;
-};
 
 class WaitingRoom {
  public:
   using Clock = std::function<std::int64_t()>;  // monotonic milliseconds
-  using Deliver = std::function<void(Arrival&&)>;
+  using Deliver = std::function<void(ReadyConnection&&)>;
   using Dismiss = std::function<void(platform::SocketHandle)>;
 
   // Guests at once after which an emptied room hands its memory back.
   static constexpr std::size_t kCrowd = 1024;
-  // A TLS guest holds a session with two record buffers (about 33 KB), so
-  // fewer of them make a crowd.
-  static constexpr std::size_t kTlsCrowd = 64;
+  // A guest whose stream opens with an exchange (TLS) holds its stream's
+  // buffers (about 33 KB), so fewer of them make a crowd.
+  static constexpr std::size_t kOpeningCrowd = 64;
 
-  // `max_sessions`: TLS sessions the room holds at most (0: no limit); a
-  // connection that needs one more closes the room's oldest session first.
+  // `max_opening`: guests whose stream had to open at most (0: no limit); a
+  // connection that starts opening one more closes the room's oldest such
+  // guest first.
   WaitingRoom(Deliver deliver, Dismiss dismiss, Clock clock, std::size_t crowd = kCrowd,
-              std::size_t max_sessions = 0);
+              std::size_t max_opening = 0);
   ~WaitingRoom();  // closes nothing: the process ends with the room
 
   bool Valid() const { return poller_.Valid(); }
   // The connection waits here from now on, with what has arrived of its
-  // request so far; its deadlines count from now. With `tls`, its bytes are
-  // a TLS handshake first, which must end within the read wait.
-  void Admit(platform::SocketHandle socket, HTTPServer* server, const platform::IpAddress& client,
-             RequestText so_far = RequestText(),
-             std::shared_ptr<const tls::TlsCredentials> tls = nullptr,
-             std::uint64_t server_serial = 0);
+  // request so far; its deadlines count from now. A stream that is not yet
+  // Opened opens first, within the read wait.
+  void Admit(Connection connection, RequestText so_far = RequestText());
   // One round: takes in the admitted connections, waits up to `max_wait_ms`
   // (less when a deadline comes first; -1 for no limit) for bytes, reads
   // them, and ends the connections whose deadlines have passed.
@@ -96,15 +75,17 @@ class WaitingRoom {
   // Reads what `socket` has, once a round; with a `serial`, only if the
   // socket still belongs to that guest.
   void ReadFrom(platform::SocketHandle socket, std::uint64_t serial);
-  void ReadThroughTls(platform::SocketHandle socket, Guest& guest);
+  // Opens the guest's stream as far as its bytes allow; false unless open.
+  bool Opened(platform::SocketHandle socket, Guest& guest);
   // Takes in `n` bytes (the result of a receive); false once it has left.
   bool TakeIn(platform::SocketHandle socket, Guest& guest, const char* piece, int n);
   void EndDue(std::int64_t now);
   int WaitBudget(int max_wait_ms, std::int64_t now) const;
   void Leave(platform::SocketHandle socket, bool deliver);
   void ReleaseAfterACrowd();
-  // Makes `guest`'s TLS session, closing the oldest other one at the cap.
-  void MakeSession(platform::SocketHandle socket, Guest& guest);
+  // Counts `guest` among those whose stream opens, closing the oldest
+  // other one at the cap.
+  void CountOpening(platform::SocketHandle socket, Guest& guest);
 
   Deliver deliver_;
   Dismiss dismiss_;
@@ -112,9 +93,8 @@ class WaitingRoom {
   platform::Poller poller_;
   std::mutex admitted_mutex_;
   struct Admitted {
-    Arrival arrival;
+    Connection connection;
     RequestText so_far;
-    std::shared_ptr<const tls::TlsCredentials> tls;
   };
   std::vector<Admitted> admitted_;  // guarded by admitted_mutex_
   std::unordered_map<platform::SocketHandle, std::unique_ptr<Guest>> waiting_;
@@ -132,10 +112,10 @@ class WaitingRoom {
   };
   // Guests whose share ran out before their bytes did, for the next round.
   std::vector<GuestRef> unfinished_, carried_over_;
-  // Guests that were given a session, oldest first; those that left since
-  // are skipped when they come up.
-  std::deque<GuestRef> sessions_;
-  std::size_t live_sessions_ = 0;
-  const std::size_t max_sessions_;
+  // Guests whose stream started opening, oldest first; those that left
+  // since are skipped when they come up.
+  std::deque<GuestRef> opening_;
+  std::size_t live_opening_ = 0;
+  const std::size_t max_opening_;
   std::uint64_t round_ = 0;
 };

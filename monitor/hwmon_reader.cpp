@@ -1,5 +1,6 @@
 #include "monitor/hwmon_reader.h"
 
+#include "foundation/ascii_text.h"
 #include "monitor/attribute_reader.h"
 
 #include <algorithm>
@@ -15,10 +16,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string TrimLine(std::string text) {
-  std::size_t end = text.find_last_not_of(" \t\r\n");
-  text.erase(end == std::string::npos ? 0 : end + 1);
-  return text;
+std::string TrimmedLine(std::string_view text) {
+  return std::string(ascii::TrimEnd(text, " \t\r\n"));
 }
 
 // The number after `prefix` in names such as "hwmon12"; nullopt when the rest
@@ -94,7 +93,7 @@ std::vector<std::pair<int, fs::path>> ListChips(const fs::path& root) {
 std::string NameFileText(const fs::path& chip, const AttributeRead& read) {
   for (const fs::path& file : {chip / "name", chip / "device" / "name"}) {
     if (auto text = read(file)) {
-      std::string name = TrimLine(*text);
+      std::string name = TrimmedLine(*text);
       if (!name.empty()) return name;
     }
   }
@@ -178,7 +177,7 @@ std::string ChipId(const std::filesystem::path& chip, const std::string& name_fi
 }
 
 bool ParseSysfsInteger(const std::string& text, long long& value) {
-  const std::string trimmed = TrimLine(text);
+  const std::string trimmed = TrimmedLine(text);
   if (trimmed.empty() || trimmed[0] == '+') return false;
   const char* last = trimmed.data() + trimmed.size();
   auto [end, error] = std::from_chars(trimmed.data(), last, value);
@@ -207,7 +206,7 @@ HwmonReadings ReadHwmon(const std::filesystem::path& root, const AttributeRead& 
     for (const InputFile& file : inputs) {
       std::optional<std::int32_t> value = ReadValue(file, read);
       if (!value) continue;
-      std::string label = TrimLine(read(file.folder / (file.input + "_label")).value_or(""));
+      std::string label = TrimmedLine(read(file.folder / (file.input + "_label")).value_or(""));
       ListOf(readings, file.kind)
           .push_back({file.kind, chip.number, name, file.input, label, *value, chip.id});
     }

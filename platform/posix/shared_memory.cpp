@@ -21,19 +21,17 @@ namespace {
 
 // Where glibc keeps the objects shm_open names.
 constexpr const char* kShmFolder = "/dev/shm";
-// Our writer's object: the block, from the next multiple of 8 room for the
-// attachment, and at the very end the trailer, four words: the attachment's
-// length, the block's size, this magic word, and the sequence number (odd
-// while a copy is under way).
+// Our writer's object: the block, from the next multiple of 8 room for the attachment, and
+// at the very end the trailer, four words: the attachment's length, the block's size, this
+// magic word, and the sequence number (odd while a copy is under way).
 constexpr std::uint64_t kTrailerMagic = 0x314B4C5351564B00ull;  // "\0KVQSLK1"
 struct Trailer {
   std::uint64_t attachment_length, block_size, magic, sequence;
 };
 constexpr std::size_t kTrailerBytes = sizeof(Trailer);
-// Bounds on the retries of a read that met a copy under way. Our monitor
-// copies once a second and a copy takes well under a microsecond, so these
-// are reached only by a writer that copies without pause; the read then
-// fails (EBUSY) rather than give a mix.
+// Bounds on the retries of a read that met a copy under way. Our monitor copies once a
+// second and a copy takes well under a microsecond, so these are reached only by a writer
+// that copies without pause; the read then fails (EBUSY) rather than give a mix.
 constexpr int kSequencedReadTries = 2000;
 constexpr int kPlainReadTries = 16;
 
@@ -67,11 +65,10 @@ struct OpenObject {
   off_t size;
 };
 
-// The descriptor of the last closed object stays open for the next open of
-// the same name: asking it whether its object still has a name (fstat) costs
-// less than looking the name up again. A removed object has no links left,
-// and a monitor that starts anew removes the old one, so an object that
-// still has its name is the current one.
+// The descriptor of the last closed object stays open for the next open of the same name:
+// asking it whether its object still has a name (fstat) costs less than looking the name up
+// again. A removed object has no links left, and a monitor that starts anew removes the old
+// one, so an object that still has its name is the current one.
 struct KeptDescriptors {
   std::mutex mutex;
   std::vector<OpenObject> open;  // handed out

@@ -163,11 +163,14 @@ std::string HostName() {
 std::string HostAddress() {
   char name[128] = {};
   if (gethostname(name, sizeof name) != 0) return {};
-  hostent* host = gethostbyname(name);
-  if (host == nullptr || host->h_addrtype != AF_INET || host->h_addr_list[0] == nullptr) return {};
-  in_addr address;
-  memcpy(&address, host->h_addr_list[0], sizeof address);
-  return inet_ntoa(address);
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  addrinfo* result = nullptr;
+  if (getaddrinfo(name, nullptr, &hints, &result) != 0 || result == nullptr) return {};
+  char text[INET_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(result->ai_addr)->sin_addr, text, sizeof text);
+  freeaddrinfo(result);
+  return text;
 }
 
 SocketHandle ConnectLoopback(std::uint16_t port) {

@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 
+#include "http/answer.h"
 #include "http/http_server.h"
 
 namespace {
@@ -14,16 +15,26 @@ class RecordingServer : public HTTPServer {
   bool HandleRequest(Request& request, const std::wstring& path) override {
     ++calls;
     seen_path = path;
+    if (!handler_lines.empty()) request.SetExtraHeaderLines(handler_lines);
     if (raise) throw std::runtime_error("handler failed");
     if (!answer) return false;
     request.SetResponseText(kStatusOk, "ok", L".txt");
     return true;
   }
+  std::string OwnAnswerHeaderLines() override { return own_lines; }
   int calls = 0;
   std::wstring seen_path;
   bool answer = true;
   bool raise = false;
+  std::string handler_lines, own_lines;
 };
+
+// The answer the server gives to `text`.
+std::string AnswerTo(RecordingServer& server, const std::string& text, bool too_long = false) {
+  Request request;
+  Answer(server, request, text, too_long);
+  return request.Response();
+}
 
 std::string ErrorResponse(const char* status_line) {
   std::string line(status_line);
@@ -33,8 +44,7 @@ std::string ErrorResponse(const char* status_line) {
 }
 
 TEST(Response, ExactBytesForTextBody) {
-  RecordingServer server;
-  Request request(platform::kNoSocket, &server);
+  Request request;
   request.SetResponseText(kStatusOk, "abc", L".txt");
   EXPECT_EQ(request.Response(),
             "HTTP/1.1 200 OK\r\nCache-Control: max-age=0\r\nConnection: close\r\n"
@@ -58,9 +68,8 @@ TEST(Response, ContentTypeFromTheLastDot) {
       {L"/folder.d/file", "application/octet-stream"},
       {nullptr, "application/octet-stream"},
   };
-  RecordingServer server;
   for (const Case& c : cases) {
-    Request request(platform::kNoSocket, &server);
+    Request request;
     request.SetResponseText(kStatusOk, "", c.source);
     EXPECT_NE(request.Response().find(std::string("Content-Type: ") + c.type + "\r\n"),
               std::string::npos)
@@ -68,7 +77,7 @@ TEST(Response, ContentTypeFromTheLastDot) {
   }
 }
 
-TEST(ParseRequest, StatusAnswers) {
+TEST(Answer, StatusAnswers) {
   struct Case {
     const char* text;
     const char* status_line;  // null: the handler answered
@@ -91,36 +100,51 @@ TEST(ParseRequest, StatusAnswers) {
   };
   for (const auto& c : cases) {
     RecordingServer server;
-    Request request(platform::kNoSocket, &server);
-    request.ParseRequest(c.text);
+    const std::string response = AnswerTo(server, c.text);
     if (c.status_line == nullptr) {
       EXPECT_EQ(server.calls, 1) << c.text;
-      EXPECT_NE(request.Response().find("\r\n\r\nok"), std::string::npos) << c.text;
+      EXPECT_NE(response.find("\r\n\r\nok"), std::string::npos) << c.text;
     } else {
       EXPECT_EQ(server.calls, 0) << c.text;
-      EXPECT_EQ(request.Response(), ErrorResponse(c.status_line)) << c.text;
+      EXPECT_EQ(response, ErrorResponse(c.status_line)) << c.text;
     }
   }
 }
 
-TEST(ParseRequest, LongPathsAndHandlerOutcomes) {
+TEST(Answer, LongPathsAndHandlerOutcomes) {
   RecordingServer server;
   std::string fits(1999, 'a');
-  Request ok(platform::kNoSocket, &server);
-  ok.ParseRequest("GET /" + fits.substr(1) + " HTTP/1.1\r\n\r\n");
+  AnswerTo(server, "GET /" + fits.substr(1) + " HTTP/1.1\r\n\r\n");
   EXPECT_EQ(server.seen_path.size(), 1999u);
-  Request too_long(platform::kNoSocket, &server);
-  too_long.ParseRequest("GET /" + fits + " HTTP/1.1\r\n\r\n");
-  EXPECT_EQ(too_long.Response(), ErrorResponse("HTTP/1.1 400 Bad Request\r\n"));
+  const std::string bad_request = ErrorResponse("HTTP/1.1 400 Bad Request\r\n");
+  EXPECT_EQ(AnswerTo(server, "GET /" + fits + " HTTP/1.1\r\n\r\n"), bad_request);
+  EXPECT_EQ(AnswerTo(server, "GET / HTTP/1.1\r\n\r\n", true), bad_request);
 
   server.answer = false;
-  Request declined(platform::kNoSocket, &server);
-  declined.ParseRequest("GET /missing HTTP/1.1\r\n\r\n");
-  EXPECT_EQ(declined.Response(), ErrorResponse("HTTP/1.1 404 Not Found\r\n"));
+  EXPECT_EQ(AnswerTo(server, "GET /missing HTTP/1.1\r\n\r\n"),
+            ErrorResponse("HTTP/1.1 404 Not Found\r\n"));
   server.raise = true;
-  Request failed(platform::kNoSocket, &server);
-  failed.ParseRequest("GET / HTTP/1.1\r\n\r\n");
-  EXPECT_EQ(failed.Response(), ErrorResponse("HTTP/1.1 500 Internal Server Error\r\n"));
+  EXPECT_EQ(AnswerTo(server, "GET / HTTP/1.1\r\n\r\n"),
+            ErrorResponse("HTTP/1.1 500 Internal Server Error\r\n"));
+}
+
+// The server's own answers carry its lines, unless the handler gave its own.
+TEST(Answer, OwnAnswersCarryTheServersHeaderLinesUnlessTheHandlerSetSome) {
+  RecordingServer server;
+  server.own_lines = "X-Own: 1\r\n";
+  server.answer = false;
+  const auto lines_of = [](const std::string& response) {
+    const std::size_t start = response.find("Content-Length: ");
+    const std::size_t head_end = response.find("\r\n\r\n");
+    const std::size_t after = response.find("\r\n", start) + 2;
+    return response.substr(after, head_end + 2 - after);
+  };
+  EXPECT_EQ(lines_of(AnswerTo(server, "PUT / HTTP/1.1\r\n\r\n")), "X-Own: 1\r\n");
+  EXPECT_EQ(lines_of(AnswerTo(server, "GET /missing HTTP/1.1\r\n\r\n")), "X-Own: 1\r\n");
+  server.handler_lines = "X-Handler: 2\r\n";
+  EXPECT_EQ(lines_of(AnswerTo(server, "GET /missing HTTP/1.1\r\n\r\n")), "X-Handler: 2\r\n");
+  server.answer = true;
+  EXPECT_EQ(lines_of(AnswerTo(server, "GET / HTTP/1.1\r\n\r\n")), "X-Handler: 2\r\n");
 }
 
 TEST(ParseRequest, PathAndParameters) {
@@ -146,18 +170,16 @@ TEST(ParseRequest, PathAndParameters) {
       {"GET /caf%C3%A9 HTTP/1.1\r\n\r\n", nullptr, {}},
   };
   for (const auto& c : cases) {
-    RecordingServer server;
-    Request request(platform::kNoSocket, &server);
-    request.ParseRequest(c.text);
-    ASSERT_EQ(server.calls, 1) << c.text;
+    Request request;
+    const ParsedRequest parsed = ParseRequest(c.text, request);
+    ASSERT_EQ(parsed.outcome, ParsedRequest::Outcome::ForHandler) << c.text;
     if (c.path != nullptr) {
-      EXPECT_EQ(server.seen_path, c.path) << c.text;
+      EXPECT_EQ(parsed.path, c.path) << c.text;
     }
     EXPECT_EQ(request.Params(), c.params) << c.text;
   }
-  RecordingServer server;
-  Request request(platform::kNoSocket, &server);
-  request.ParseRequest("GET /?Format=Json HTTP/1.1\r\n\r\n");
+  Request request;
+  ParseRequest("GET /?Format=Json HTTP/1.1\r\n\r\n", request);
   EXPECT_EQ(request.GetParam("format"), "Json");
   EXPECT_EQ(request.GetParam("FORMAT"), "Json");
   EXPECT_EQ(request.GetParam("missing"), "");

@@ -5,11 +5,18 @@
 #include <string>
 #include <vector>
 
+#include "http/plain_stream.h"
 #include "http/server_limits.h"
 #include "platform/poller.h"
 #include "tests/support/http_client.h"
 
 namespace {
+
+Connection Plain(platform::SocketHandle socket) {
+  Connection connection;
+  connection.stream = std::make_unique<PlainStream>(socket);
+  return connection;
+}
 
 // A connected pair over loopback: the client's end and the server's end.
 struct SocketPair {
@@ -62,7 +69,7 @@ class WaitingRoomTest : public ::testing::Test {
   }
   void TearDown() override {
     for (platform::SocketHandle s : dismissed_) platform::CloseSocket(s);
-    for (const Arrival& a : delivered_) platform::CloseSocket(a.socket);
+    for (const ReadyConnection& a : delivered_) platform::CloseSocket(a.connection.Socket());
     ServerTimeouts() = saved_;
   }
   // Rounds until something leaves or a few real seconds pass (bytes on
@@ -77,9 +84,9 @@ class WaitingRoomTest : public ::testing::Test {
   }
 
   std::int64_t now_ = 1'000'000;
-  std::vector<Arrival> delivered_;
+  std::vector<ReadyConnection> delivered_;
   std::vector<platform::SocketHandle> dismissed_;
-  WaitingRoom room_{[this](Arrival&& a) { delivered_.push_back(std::move(a)); },
+  WaitingRoom room_{[this](ReadyConnection&& a) { delivered_.push_back(std::move(a)); },
                     [this](platform::SocketHandle s) { dismissed_.push_back(s); },
                     [this] { return now_; }};
   HttpTimeouts saved_;
@@ -111,7 +118,7 @@ TEST(Poller, ReportsReadableSocketsAndWakes) {
 
 TEST_F(WaitingRoomTest, ARequestInManyPiecesIsDeliveredWhole) {
   SocketPair pair;
-  room_.Admit(pair.server, nullptr, {});
+  room_.Admit(Plain(pair.server));
   const std::string request = "GET /?format=json HTTP/1.1\r\nHost: x\r\n\r\n";
   for (char c : request) {
     EXPECT_TRUE(delivered_.empty());
@@ -129,7 +136,7 @@ TEST_F(WaitingRoomTest, ARequestInManyPiecesIsDeliveredWhole) {
 
 TEST_F(WaitingRoomTest, APostBodySplitAcrossPiecesIsWaitedFor) {
   SocketPair pair;
-  room_.Admit(pair.server, nullptr, {});
+  room_.Admit(Plain(pair.server));
   pair.Send("POST / HTTP/1.1\r\nContent-Length: 10\r\n\r\nport=");
   Settle();
   EXPECT_TRUE(delivered_.empty()) << "the body is not complete yet";
@@ -141,8 +148,8 @@ TEST_F(WaitingRoomTest, APostBodySplitAcrossPiecesIsWaitedFor) {
 
 TEST_F(WaitingRoomTest, SilenceEndsAtTheReadWait) {
   SocketPair silent, partial;
-  room_.Admit(silent.server, nullptr, {});
-  room_.Admit(partial.server, nullptr, {});
+  room_.Admit(Plain(silent.server));
+  room_.Admit(Plain(partial.server));
   partial.Send("GET / HT");
   Settle();
   now_ += 9999;
@@ -159,7 +166,7 @@ TEST_F(WaitingRoomTest, SilenceEndsAtTheReadWait) {
 TEST_F(WaitingRoomTest, TheWholeRequestHasADeadline) {
   ServerTimeouts().request_deadline_ms = 30000;
   SocketPair trickle;
-  room_.Admit(trickle.server, nullptr, {});
+  room_.Admit(Plain(trickle.server));
   // One byte every 9 s keeps the read wait from ending, never the deadline.
   for (int i = 0; i < 3; ++i) {
     trickle.Send("G");
@@ -179,8 +186,8 @@ TEST_F(WaitingRoomTest, TheWholeRequestHasADeadline) {
 
 TEST_F(WaitingRoomTest, TheRequestLimitAndOneBytePast) {
   SocketPair exact, past;
-  room_.Admit(exact.server, nullptr, {});
-  room_.Admit(past.server, nullptr, {});
+  room_.Admit(Plain(exact.server));
+  room_.Admit(Plain(past.server));
   const std::string head = "POST / HTTP/1.1\r\nContent-Length: ";
   auto request_of = [&](std::size_t total) {
     // A request of exactly `total` bytes, its body filling the rest.
@@ -197,9 +204,9 @@ TEST_F(WaitingRoomTest, TheRequestLimitAndOneBytePast) {
   past.Send(beyond);
   RunUntilLeft(2);
   ASSERT_EQ(delivered_.size(), 2u);
-  for (const Arrival& a : delivered_) {
-    EXPECT_EQ(a.too_long, a.socket == past.server);
-    if (a.socket == exact.server) {
+  for (const ReadyConnection& a : delivered_) {
+    EXPECT_EQ(a.too_long, a.connection.Socket() == past.server);
+    if (a.connection.Socket() == exact.server) {
       EXPECT_EQ(a.text.size(), kMaxRequestBytes);
     }
   }
@@ -207,8 +214,8 @@ TEST_F(WaitingRoomTest, TheRequestLimitAndOneBytePast) {
 
 TEST_F(WaitingRoomTest, APeerThatClosesOrResetsLeavesAtOnce) {
   SocketPair head_then_gone, closes;
-  room_.Admit(head_then_gone.server, nullptr, {});
-  room_.Admit(closes.server, nullptr, {});
+  room_.Admit(Plain(head_then_gone.server));
+  room_.Admit(Plain(closes.server));
   head_then_gone.Send("POST / HTTP/1.1\r\nContent-Length: 100\r\n\r\nabc");
   Settle();
   platform::CloseSocket(head_then_gone.client);
@@ -224,13 +231,13 @@ TEST_F(WaitingRoomTest, APeerThatClosesOrResetsLeavesAtOnce) {
 
 TEST_F(WaitingRoomTest, ManyIdleConnectionsWaitWithoutAThreadEach) {
   IdleConnections idle(200);
-  for (platform::SocketHandle s : idle.servers) room_.Admit(s, nullptr, {});
+  for (platform::SocketHandle s : idle.servers) room_.Admit(Plain(s));
   SocketPair active;
-  room_.Admit(active.server, nullptr, {});
+  room_.Admit(Plain(active.server));
   active.Send("GET / HTTP/1.1\r\n\r\n");
   RunUntilLeft(1);
   ASSERT_EQ(delivered_.size(), 1u);
-  EXPECT_EQ(delivered_[0].socket, active.server);
+  EXPECT_EQ(delivered_[0].connection.Socket(), active.server);
   EXPECT_EQ(room_.Waiting(), 200u);
   now_ += 10000;
   room_.RunOnce(0);

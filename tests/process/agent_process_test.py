@@ -18,193 +18,20 @@ import sys
 import tempfile
 import threading
 import time
-import traceback
-import urllib.parse
-import urllib.request
 import xml.etree.ElementTree as ElementTree
 
-TARGET, AGENT_SRC, MONITOR_SRC = sys.argv[1], sys.argv[2], sys.argv[3]
-WINDOWS = TARGET == "windows"
-WINE = "/usr/lib/wine/wine64"
-WINESERVER = "/usr/lib/wine/wineserver"  # Debian keeps it outside the PATH
-EXE = ".exe" if WINDOWS else ""
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from process_support import (  # noqa: E402 - shared with the other suites
+    Folder, PROMETHEUS, PROMETHEUS_TYPE, Prometheus, Skip, WINDOWS, WINE, check,
+    free_port, http, hwmon_tree, main, promtool_accepts, refused, run_to_file, serving, stop,
+    wait_port)
+
 TESTS = []
-
-
-class Skip(Exception):
-    pass
 
 
 def test(function):
     TESTS.append(function)
     return function
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def http(port, target="/", method="GET", body=None, timeout=30, source=None, headers=(),
-         address="127.0.0.1", host="localhost"):
-    """One request over a fresh connection; returns (status line, headers, body).
-    `source` binds the client to that local address first; `headers` are extra
-    header lines."""
-    request = f"{method} {target} HTTP/1.1\r\nHost: {host}\r\n"
-    request += "".join(f"{line}\r\n" for line in headers)
-    if body is not None:
-        request += f"Content-Type: application/x-www-form-urlencoded\r\nContent-Length: {len(body)}\r\n"
-    request += "\r\n" + (body or "")
-    family = socket.AF_INET6 if ":" in address else socket.AF_INET
-    with socket.socket(family, socket.SOCK_STREAM) as s:
-        s.settimeout(timeout)
-        if source is not None:
-            s.bind((source, 0))
-        s.connect((address, port))
-        s.sendall(request.encode())
-        data = b""
-        while True:
-            chunk = s.recv(65536)
-            if not chunk:
-                break
-            data += chunk
-    head, _, payload = data.partition(b"\r\n\r\n")
-    lines = head.decode("latin-1").split("\r\n")
-    return lines[0], lines[1:], payload.decode("utf-8", "replace")
-
-
-def run_to_file(command, cwd, env, timeout):
-    """Runs a command with its output in a file, not a pipe: a process that a
-    wine command starts on the side (the service manager) may keep a pipe
-    open long after the command itself has ended."""
-    with tempfile.TemporaryFile(mode="w+") as out:
-        done = subprocess.run(command, cwd=cwd, env=env, stdout=out, stderr=subprocess.STDOUT,
-                              stdin=subprocess.DEVNULL, timeout=timeout)
-        out.seek(0)
-        return done.returncode, out.read()
-
-
-def wait_port(port, seconds=30):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        try:
-            with socket.create_connection(("127.0.0.1", port), timeout=1):
-                return True
-        except OSError:
-            time.sleep(0.1)
-    return False
-
-
-class Folder:
-    """A temporary folder holding the agent (and, unless told, the monitor)."""
-
-    def __init__(self, monitor=True, monitor_config="StartupHide=false\r\n", source="simulated"):
-        # A block left by a monitor that was killed outright stays on Linux.
-        if not WINDOWS and os.path.exists("/dev/shm/KVSharedMemory_ORB"):
-            os.remove("/dev/shm/KVSharedMemory_ORB")
-        self.path = tempfile.mkdtemp(prefix="kvproc-")
-        self.agent = os.path.join(self.path, "KelvaneHTTPAgent" + EXE)
-        shutil.copy(AGENT_SRC, self.agent)
-        if monitor:
-            shutil.copy(MONITOR_SRC, os.path.join(self.path, "kelvane" + EXE))
-            # Simulated readings unless told, whatever sensors this machine has.
-            self.write("kelvaneparams.cfg", f"Source={source}\r\n{monitor_config}")
-        self.env = dict(os.environ)
-        self.env["KVHTTP_REGISTRY_ROOT"] = os.path.join(self.path, "registry")
-        self.env["KVHTTP_SYSTEMD_DIR"] = self.path
-        self.env.pop("DISPLAY", None)
-        self.env.pop("WAYLAND_DISPLAY", None)
-        self.env.pop("NOTIFY_SOCKET", None)
-        self.env.pop("INVOCATION_ID", None)
-        bin_dir = os.path.join(self.path, "bin")
-        os.mkdir(bin_dir)
-        self.browser_log = os.path.join(self.path, "browser.log")
-        with open(os.path.join(bin_dir, "xdg-open"), "w") as f:
-            f.write(f"#!/bin/sh\necho \"$@\" >> '{self.browser_log}'\n")
-        os.chmod(os.path.join(bin_dir, "xdg-open"), 0o755)
-        self.env["PATH"] = bin_dir + ":" + self.env.get("PATH", "")
-        if WINDOWS:
-            self.env["WINEDEBUG"] = "-all"
-        self.processes = []
-
-    def write(self, name, text):
-        with open(os.path.join(self.path, name), "w", newline="") as f:
-            f.write(text)
-
-    def read(self, name):
-        try:
-            with open(os.path.join(self.path, name), newline="") as f:
-                return f.read()
-        except FileNotFoundError:
-            return None
-
-    def command(self, *args):
-        return ([WINE] if WINDOWS else []) + [self.agent, *args]
-
-    def run(self, *args, timeout=60, env=None):
-        return run_to_file(self.command(*args), self.path, env or self.env, timeout)
-
-    def start(self, *args, env=None):
-        process = subprocess.Popen(self.command(*args), cwd=self.path, env=env or self.env,
-                                   stdout=subprocess.PIPE if not WINDOWS else subprocess.DEVNULL,
-                                   stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, text=True)
-        self.processes.append(process)
-        return process
-
-    def settings(self):
-        text = self.read("KelvaneHTTPAgent.ini") or ""
-        values = {}
-        for line in text.splitlines():
-            if "=" in line:
-                key, value = line.split("=", 1)
-                values[key.strip()] = value.strip()
-        return values
-
-    def close(self):
-        for process in self.processes:
-            if process.poll() is None:
-                process.send_signal(signal.SIGINT if not WINDOWS else signal.SIGKILL)
-                try:
-                    process.wait(timeout=10)
-                except subprocess.TimeoutExpired:
-                    process.kill()
-                    process.wait(timeout=10)
-        # The monitor this folder's agent started must be gone (and its block
-        # with it) before the next test looks for one.
-        pattern = os.path.join(self.path, "kelvane")
-        if WINDOWS:
-            # Everything this folder started runs in the test's wine prefix.
-            subprocess.run([WINESERVER, "-k"], check=False, env=self.env)
-        subprocess.run(["pkill", "-f", pattern], check=False)
-        for _ in range(100):
-            if subprocess.run(["pgrep", "-f", pattern], capture_output=True).returncode != 0:
-                break
-            time.sleep(0.1)
-        shutil.rmtree(self.path, ignore_errors=True)
-
-
-def stop(process, sig=signal.SIGINT):
-    process.send_signal(sig)
-    out, _ = process.communicate(timeout=20)
-    return process.returncode, out
-
-
-def check(condition, message):
-    if not condition:
-        raise AssertionError(message)
-
-
-def serving(folder, port, *extra, settings=""):
-    """Stores the port, marks the monitor tested, adds `settings` lines to the
-    [Settings] section, starts the agent with -d."""
-    folder.run("-setport", str(port))
-    folder.run("-tested")
-    if settings:
-        folder.write("KelvaneHTTPAgent.ini", folder.read("KelvaneHTTPAgent.ini") + settings)
-    process = folder.start("-d", *extra)
-    check(wait_port(port), f"agent never listened on {port}")
-    return process
 
 
 @test
@@ -409,27 +236,6 @@ def ten_requests_while_the_monitor_starts():
         f.close()
 
 
-def hwmon_tree(base, chips):
-    """A sysfs-like tree: chips under devices/, linked from class/hwmon as the
-    kernel does. chips: {number: (name, in_device, {file: text})}. Returns the
-    class folder and each chip's attribute folder."""
-    root = os.path.join(base, "class", "hwmon")
-    os.makedirs(root)
-    folders = {}
-    for number, (name, in_device, files) in chips.items():
-        real = os.path.join(base, "devices", "platform", f"{name}.{number}", "hwmon", f"hwmon{number}")
-        os.makedirs(os.path.join(real, "device"))
-        os.symlink(os.path.relpath(real, root), os.path.join(root, f"hwmon{number}"))
-        folder = os.path.join(real, "device") if in_device else real
-        with open(os.path.join(folder, "name"), "w") as f:
-            f.write(name + "\n")
-        for file, text in files.items():
-            with open(os.path.join(folder, file), "w") as f:
-                f.write(text)
-        folders[number] = folder
-    return root, folders
-
-
 HWMON_CHIPS = {
     10: ("nct6775", False, {"fan1_input": "1260\n", "in0_input": "1192\n", "temp5_input": "oops\n"}),
     2: ("coretemp", False, {"temp1_input": "45000\n", "temp10_input": "52000\n",
@@ -491,11 +297,6 @@ def monitor_publishes_the_kernels_sensors():
         shutil.rmtree(base, ignore_errors=True)
 
 
-PROMTOOL = "/usr/bin/promtool"
-PROMETHEUS = "/usr/bin/prometheus"
-PROMETHEUS_TYPE = "text/plain; version=0.0.4; charset=utf-8"
-
-
 def prometheus_number(value):
     """The shortest text that reads back as the same double, as the agent writes it."""
     return str(int(value)) if float(value).is_integer() else repr(value)
@@ -520,15 +321,6 @@ def simulated_exposition(temps=5, fans=3, volts=4):
             body += "".join(f'{name}{{sensor="{n}"}} {prometheus_number(v)}\n'
                             for n, v in enumerate(values, 1))
     return body
-
-
-def promtool_accepts(body):
-    if not os.path.exists(PROMTOOL):
-        raise Skip("promtool missing (scripts/install-deps.sh installs it)")
-    done = subprocess.run([PROMTOOL, "check", "metrics"], input=body.encode(), capture_output=True,
-                          timeout=60)
-    check(done.returncode == 0 and not done.stdout and not done.stderr,
-          f"promtool: {done.returncode} {done.stdout!r} {done.stderr!r} for {body!r}")
 
 
 @test
@@ -598,47 +390,6 @@ def prometheus_format_exact_and_accepted_by_promtool():
         f.close()
 
 
-class Prometheus:
-    """A real Prometheus scraping the agent's exposition every second as job
-    "kelvane", with `job` (YAML lines of the job, static_configs included)
-    added; its storage in a temporary folder. Stops and removes it all on
-    close (a context manager)."""
-
-    def __init__(self, job):
-        self.storage = tempfile.mkdtemp(prefix="kvprom-")
-        config = os.path.join(self.storage, "prometheus.yml")
-        with open(config, "w") as out:
-            out.write("global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\n"
-                      "scrape_configs:\n  - job_name: kelvane\n    metrics_path: /\n"
-                      "    params: {format: [prometheus]}\n" + job)
-        self.web = free_port()
-        self.process = subprocess.Popen(
-            [PROMETHEUS, f"--config.file={config}",
-             f"--storage.tsdb.path={os.path.join(self.storage, 'data')}",
-             f"--web.listen-address=127.0.0.1:{self.web}"],
-            cwd=self.storage, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-    def query(self, expression):
-        url = f"http://127.0.0.1:{self.web}/api/v1/query?query={urllib.parse.quote(expression)}"
-        with urllib.request.urlopen(url, timeout=10) as answer:
-            return json.loads(answer.read())["data"]["result"]
-
-    def close(self):
-        self.process.terminate()
-        try:
-            self.process.wait(timeout=30)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait(timeout=10)
-        shutil.rmtree(self.storage, ignore_errors=True)
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *_):
-        self.close()
-
-
 @test
 def a_real_prometheus_scrapes_the_agent():
     if WINDOWS:
@@ -667,20 +418,6 @@ def a_real_prometheus_scrapes_the_agent():
             check(got == expected and up == ["1"], f"series {got}, expected {expected}; up {up}")
     finally:
         f.close()
-
-
-def refused(port, address="127.0.0.1", source=None):
-    """True when nothing accepts a connection to address:port."""
-    family = socket.AF_INET6 if ":" in address else socket.AF_INET
-    with socket.socket(family, socket.SOCK_STREAM) as s:
-        s.settimeout(10)
-        if source is not None:
-            s.bind((source, 0))
-        try:
-            s.connect((address, port))
-            return False
-        except ConnectionRefusedError:
-            return True
 
 
 @test
@@ -920,27 +657,5 @@ def windows_service_installs_starts_stops_and_goes():
         f.close()
 
 
-def main(tests=None):
-    only = os.environ.get("KV_PROCESS_ONLY")
-    passed = failed = skipped = 0
-    for function in TESTS if tests is None else tests:
-        if only and only not in function.__name__:
-            continue
-        started = time.monotonic()
-        try:
-            function()
-            passed += 1
-            print(f"[ OK ] {function.__name__} ({time.monotonic() - started:.1f} s)", flush=True)
-        except Skip as reason:
-            skipped += 1
-            print(f"[SKIP] {function.__name__}: {reason}", flush=True)
-        except Exception:  # noqa: BLE001 - every failure is reported
-            failed += 1
-            print(f"[FAIL] {function.__name__}", flush=True)
-            traceback.print_exc()
-    print(f"{passed} passed, {failed} failed, {skipped} skipped")
-    return 1 if failed else 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main(TESTS))

@@ -16,7 +16,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import agent_process_test as kv  # noqa: E402 - shares its command line and helpers
+import process_support as kv  # noqa: E402 - the command line and shared helpers
 
 WINDOWS = kv.WINDOWS
 TESTS = []

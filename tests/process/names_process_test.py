@@ -16,7 +16,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import agent_process_test as kv  # noqa: E402 - shares its command line and helpers
+import process_support as kv  # noqa: E402 - the command line and shared helpers
 
 WINDOWS = kv.WINDOWS
 TESTS = []
@@ -159,9 +159,7 @@ def labels_in_utf8_and_in_the_ansi_code_page():
         kv.check(sensors["fan3"]["name"] == '<&"\\,{0}', sensors["fan3"])
         with socket.create_connection(("127.0.0.1", port), timeout=30) as s:
             s.sendall(b"GET / HTTP/1.1\r\nHost: x\r\n\r\n")
-            page = b""
-            while chunk := s.recv(65536):
-                page += chunk
+            page = kv.read_until_closed(s)
         narrow = b"Geh\xe4use" if WINDOWS else b"Geh\xc3\xa4use"
         kv.check(b"<td>Temperature 1 (" + narrow + b")</td>" in page, page[-1500:])
         kv.check(b"<td>Fan 3 (&lt;&amp;&quot;\\,{0})</td>" in page, page[-1500:])

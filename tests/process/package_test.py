@@ -19,6 +19,9 @@ import tempfile
 import time
 import traceback
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from process_support import read_until_closed  # noqa: E402 - the one socket reader
+
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 DIST = os.path.join(ROOT, "dist")
 WINE = "/usr/lib/wine/wine64"
@@ -46,12 +49,7 @@ def free_port():
 def get(port, target, timeout=30):
     with socket.create_connection(("127.0.0.1", port), timeout=timeout) as s:
         s.sendall(f"GET {target} HTTP/1.1\r\nHost: localhost\r\n\r\n".encode())
-        data = b""
-        while True:
-            chunk = s.recv(65536)
-            if not chunk:
-                break
-            data += chunk
+        data = read_until_closed(s)
     head, _, body = data.partition(b"\r\n\r\n")
     return head.split(b"\r\n")[0].decode(), body.decode("utf-8", "replace")
 

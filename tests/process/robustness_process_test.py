@@ -21,7 +21,7 @@ import time
 import xml.etree.ElementTree as ElementTree
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import agent_process_test as kv  # noqa: E402 - shares its command line and helpers
+import process_support as kv  # noqa: E402 - the command line and shared helpers
 
 WINDOWS = kv.WINDOWS
 BLOCK = "/dev/shm/KVSharedMemory_ORB"
@@ -391,27 +391,12 @@ def a_thousand_idle_connections_and_slow_clients_do_not_stop_the_answers():
         for s in slow:
             s.sendall(request[6:])
         for s in slow:
-            answer = b""
-            while True:
-                chunk = s.recv(65536)
-                if not chunk:
-                    break
-                answer += chunk
+            answer = kv.read_until_closed(s)
             kv.check(answer.startswith(b"HTTP/1.1 200 OK"), answer[:40])
     finally:
         for s in idle + slow:
             s.close()
         f.close()
-
-
-def read_to_the_end(s):
-    answer = b""
-    for _ in range(10000):  # ends: each pass takes bytes, or the stream ends
-        chunk = s.recv(65536)
-        if not chunk:
-            break
-        answer += chunk
-    return answer
 
 
 @test
@@ -427,7 +412,7 @@ def clients_that_keep_their_side_open_hold_no_descriptor_each():
         for _ in range(300):  # each reads its whole answer and then stays
             s = socket.create_connection(("127.0.0.1", port), timeout=30)
             s.sendall(b"GET /?format=json HTTP/1.1\r\nHost: x\r\n\r\n")
-            kv.check(read_to_the_end(s).startswith(b"HTTP/1.1 200 OK"), "answered")
+            kv.check(kv.read_until_closed(s).startswith(b"HTTP/1.1 200 OK"), "answered")
             kept.append(s)
         held = len(os.listdir(f"/proc/{process.pid}/fd"))
         print(f"descriptors: {before} before, {held} with 300 clients keeping their side open")

@@ -18,14 +18,12 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import agent_process_test as kv  # noqa: E402 - shares its command line and helpers
+import process_support as kv  # noqa: E402 - the command line and shared helpers
+from process_support import (  # noqa: E402 - the test certificates and users
+    ALICE, ALICE_PASSWORD, BOB, BOB_PASSWORD, CHALLENGE, copy_test_certificates, secure_folder)
 
 WINDOWS = kv.WINDOWS
 TESTS = []
-DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tls", "data")
-CHALLENGE = 'WWW-Authenticate: Basic realm="KelvaneHTTPAgent", charset="UTF-8"'
-ALICE, ALICE_PASSWORD = "alice", "wonder land"
-BOB, BOB_PASSWORD = "bob", "Grüße, 世界!"
 # What the build's TLS library offers, from its headers (tests/CMakeLists.txt):
 # TLS 1.3 with mbedTLS 3.x (Debian 13), TLS 1.2 at most with 2.28 (Debian 12).
 TLS13 = os.environ.get("KV_EXPECT_TLS13") == "1"
@@ -35,36 +33,6 @@ TLS13_SUITES = ("TLS_AES_128_GCM_SHA256", "TLS_AES_256_GCM_SHA384", "TLS_CHACHA2
 def test(function):
     TESTS.append(function)
     return function
-
-
-def htpasswd_line(user, password):
-    """A [Users] line as htpasswd -nbBC prints it (name:hash made name=hash)."""
-    out = subprocess.run(["htpasswd", "-nbBC", "5", user, password], capture_output=True,
-                         check=True).stdout.decode("utf-8")
-    return out.strip().replace(":", "=", 1)
-
-
-def copy_test_certificates(f):
-    """The test certificates and keys, beside the agent."""
-    for name in os.listdir(DATA):
-        if name.endswith((".pem", ".key")):
-            shutil.copy(os.path.join(DATA, name), os.path.join(f.path, name))
-
-
-def secure_folder(client_ca=False, users=True, cert="server", extra_tls=""):
-    """A folder with the test certificates beside the agent (relative paths)
-    and the [TLS] and [Users] sections to add to its settings."""
-    f = kv.Folder()
-    copy_test_certificates(f)
-    sections = ""
-    if cert is not None:
-        sections += f"[TLS]\r\nCertFile={cert}.pem\r\nKeyFile={cert}.key\r\n{extra_tls}"
-        if client_ca:
-            sections += "ClientCAFile=ca.pem\r\n"
-    if users:
-        sections += "[Users]\r\n; made by htpasswd\r\n" + htpasswd_line(ALICE, ALICE_PASSWORD) + "\r\n"
-        sections += htpasswd_line(BOB, BOB_PASSWORD) + "\r\n"
-    return f, sections
 
 
 def curl(url, f, *args):

@@ -1,4 +1,4 @@
-#include "foundation/settings.h"
+#include "agent/settings_section.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <functional>
 #include <thread>
 
-#include "foundation/apply_settings.h"
+#include "agent/apply_settings.h"
 #include "platform/profile.h"
 #include "tests/support/temp_dir.h"
 #ifndef _WIN32

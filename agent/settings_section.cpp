@@ -1,4 +1,4 @@
-#include "foundation/settings.h"
+#include "agent/settings_section.h"
 
 #include "foundation/exe_files.h"
 #include "platform/profile.h"

@@ -1,5 +1,5 @@
 // The [Labels] section: keys, values, limits and encodings.
-#include "foundation/labels.h"
+#include "agent/labels_section.h"
 
 #include <gtest/gtest.h>
 

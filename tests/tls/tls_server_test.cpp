@@ -17,6 +17,7 @@
 #include "tests/http/server_fixtures.h"
 #include "tests/tls/test_data.h"
 #include "tls/tls_credentials.h"
+#include "tls/tls_stream.h"
 
 namespace {
 
@@ -106,13 +107,20 @@ class TlsClient {
   mbedtls_entropy_context entropy_;
 };
 
+Connection TlsConnection(platform::SocketHandle socket,
+                         std::shared_ptr<const tls::TlsCredentials> credentials) {
+  Connection connection;
+  connection.stream = std::make_unique<tls::TlsStream>(std::move(credentials), socket);
+  return connection;
+}
+
 class TlsServerTest : public HttpServerTest {
  protected:
   void SetUp() override {
     HttpServerTest::SetUp();
     credentials_ = TestCredentials();
     ASSERT_NE(credentials_, nullptr);
-    server_.UseTls(credentials_);
+    server_.UseStreams(std::make_shared<tls::TlsStreamMaker>(credentials_));
   }
   std::shared_ptr<const tls::TlsCredentials> credentials_;
   SizedServer server_;
@@ -149,7 +157,7 @@ TEST_F(TlsServerTest, PlainHttpGetsNoAnswerAndNoWorker) {
   RunningServer running(server_);
   std::string response = Exchange(running.port(), "GET /?format=json HTTP/1.1\r\n\r\n");
   EXPECT_EQ(response.find("HTTP/"), std::string::npos) << response;
-  EXPECT_TRUE(trace.WaitFor(L"TLS handshake on "));
+  EXPECT_TRUE(trace.WaitFor(L"Opening the stream of "));  // the handshake failed
   EXPECT_EQ(trace.Count(L"HandleRequest for "), 0);
 }
 
@@ -209,11 +217,11 @@ TEST(TlsWaitingRoomTest, ARoundGivesATricklingClientABoundedShare) {
   TlsClient client(platform::LocalPort(listener));
   platform::SocketHandle server_end = platform::AcceptConnection(listener);
   platform::CloseSocket(listener);
-  std::vector<Arrival> delivered;
+  std::vector<ReadyConnection> delivered;
   std::vector<platform::SocketHandle> dismissed;
-  WaitingRoom room([&](Arrival&& a) { delivered.push_back(std::move(a)); },
+  WaitingRoom room([&](ReadyConnection&& a) { delivered.push_back(std::move(a)); },
                    [&](platform::SocketHandle s) { dismissed.push_back(s); }, [] { return 0; });
-  room.Admit(server_end, nullptr, {}, RequestText(), TestCredentials());
+  room.Admit(TlsConnection(server_end, TestCredentials()));
   const std::string request = "GET / HTTP/1.1\r\nX: " + std::string(400, 'a') + "\r\n\r\n";
   std::atomic<int> step{0};    // 1: handshake done, 2: go on, 3: all records sent
   client.SendRecordsAtOnce();  // so that all of them are there before the round
@@ -235,7 +243,7 @@ TEST(TlsWaitingRoomTest, ARoundGivesATricklingClientABoundedShare) {
   for (int i = 0; i < 200 && delivered.empty() && dismissed.empty(); ++i) room.RunOnce(20);
   ASSERT_EQ(delivered.size(), 1u);
   EXPECT_EQ(delivered[0].text, request);
-  platform::CloseSocket(delivered[0].socket);
+  platform::CloseSocket(delivered[0].connection.Socket());
 }
 
 // Half handshakes each hold a session: past the room's cap, a new one
@@ -246,16 +254,16 @@ TEST(TlsWaitingRoomTest, PastTheSessionCapTheOldestHalfHandshakeIsClosed) {
   platform::BindAnyAddress(listener, 0);
   platform::ListenOn(listener, 8);
   std::vector<platform::SocketHandle> dismissed;
-  WaitingRoom room([](Arrival&& a) { platform::CloseSocket(a.socket); },
+  WaitingRoom room([](ReadyConnection&& a) { platform::CloseSocket(a.connection.Socket()); },
                    [&](platform::SocketHandle s) { dismissed.push_back(s); }, [] { return 0; },
-                   WaitingRoom::kTlsCrowd, 2);
+                   WaitingRoom::kOpeningCrowd, 2);
   const char start[] = "\x16\x03\x01\x00\xc8\x01\x00\x00\xc4\x03\x03\x00\x00\x00\x00";
   std::vector<platform::SocketHandle> clients, servers;
   const std::shared_ptr<const tls::TlsCredentials> credentials = TestCredentials();
   for (int i = 0; i < 3; ++i) {
     clients.push_back(platform::ConnectLoopback(platform::LocalPort(listener)));
     servers.push_back(platform::AcceptConnection(listener));
-    room.Admit(servers.back(), nullptr, {}, RequestText(), credentials);
+    room.Admit(TlsConnection(servers.back(), credentials));
     platform::SendBytes(clients.back(), start, sizeof start - 1);
     for (int round = 0; round < 50 && room.Waiting() + dismissed.size() < clients.size(); ++round) {
       room.RunOnce(20);

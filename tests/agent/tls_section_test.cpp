@@ -1,4 +1,4 @@
-#include "agent/access_settings.h"
+#include "agent/tls_section.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@ namespace {
 using testing_support::TempDir;
 using testing_support::WriteFile;
 
-TEST(AccessSettingsTest, RelativePathsAreBesideTheExecutable) {
+TEST(TlsSectionTest, RelativePathsAreBesideTheExecutable) {
   const std::wstring sep(1, platform::kDirSeparator);
   const std::wstring exe = sep + L"opt" + sep + L"agent" + sep + L"KelvaneHTTPAgent";
   const std::wstring dir = sep + L"opt" + sep + L"agent" + sep;
@@ -29,35 +29,27 @@ TEST(AccessSettingsTest, RelativePathsAreBesideTheExecutable) {
   }
 }
 
-TEST(AccessSettingsTest, ReadsBothSectionsAndNothingWithoutThem) {
+TEST(TlsSectionTest, ReadsTheSectionAndNothingWithoutIt) {
   TempDir dir;
   const auto ini = dir / "agent.ini";
   const std::wstring exe = (dir / "KelvaneHTTPAgent").wstring();
   WriteFile(ini, "[Settings]\r\nPort=8167\r\n");
-  AccessSettings none = ReadAccessSettingsFrom(ini.wstring(), exe);
-  EXPECT_FALSE(none.tls_wanted);
-  EXPECT_TRUE(none.users.users.empty());
-  EXPECT_TRUE(none.users.errors.empty());
+  EXPECT_FALSE(ReadTlsSectionFrom(ini.wstring(), exe).wanted);
 
   WriteFile(ini,
             "[Settings]\r\nPort=8167\r\n[TLS]\r\nCertFile=agent.pem\r\nKeyFile=agent.key\r\n"
-            "MinVersion=1.2\r\n[Users]\r\n; made by htpasswd\r\n"
-            "alice=$2y$04$z1Aq2gLKzKUD9OeEIEwhtO92oPxDLxGp4uhsg81z7d7.hn05w.Kcu\r\nbob=\r\n");
-  AccessSettings both = ReadAccessSettingsFrom(ini.wstring(), exe);
-  EXPECT_TRUE(both.tls_wanted);
-  EXPECT_EQ(both.tls.cert_file, (dir / "agent.pem").wstring());
-  EXPECT_EQ(both.tls.key_file, (dir / "agent.key").wstring());
-  EXPECT_EQ(both.tls.client_ca_file, L"");
-  EXPECT_EQ(both.tls.min_version, L"1.2");
-  ASSERT_EQ(both.users.users.size(), 1u);
-  EXPECT_EQ(both.users.users[0].name, "alice");
-  ASSERT_EQ(both.users.errors.size(), 1u);
-  EXPECT_NE(both.users.errors[0].find(L"\"bob\" has no password hash"), std::wstring::npos);
+            "MinVersion=1.2\r\n[Users]\r\nalice=x\r\n");
+  const TlsSection tls = ReadTlsSectionFrom(ini.wstring(), exe);
+  EXPECT_TRUE(tls.wanted);
+  EXPECT_EQ(tls.files.cert_file, (dir / "agent.pem").wstring());
+  EXPECT_EQ(tls.files.key_file, (dir / "agent.key").wstring());
+  EXPECT_EQ(tls.files.client_ca_file, L"");
+  EXPECT_EQ(tls.files.min_version, L"1.2");
 
   // A lone ClientCAFile still asks for TLS, so that its missing files are
   // reported instead of serving plain HTTP.
   WriteFile(ini, "[TLS]\r\nClientCAFile=ca.pem\r\n");
-  EXPECT_TRUE(ReadAccessSettingsFrom(ini.wstring(), exe).tls_wanted);
+  EXPECT_TRUE(ReadTlsSectionFrom(ini.wstring(), exe).wanted);
 }
 
 }  // namespace

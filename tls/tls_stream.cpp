@@ -1,4 +1,4 @@
-#include "tls/tls_session.h"
+#include "tls/tls_stream.h"
 
 #include <mbedtls/error.h>
 #include <mbedtls/net_sockets.h>
@@ -10,68 +10,71 @@
 
 namespace tls {
 
-struct TlsSession::Context {
+struct TlsStream::Context {
   mbedtls_ssl_context ssl;
-  bool ready = false;
   Context() { mbedtls_ssl_init(&ssl); }
   ~Context() { mbedtls_ssl_free(&ssl); }
 };
 
-TlsSession::TlsSession(std::shared_ptr<const TlsCredentials> credentials,
-                       platform::SocketHandle socket)
-    : credentials_(std::move(credentials)), socket_(socket), context_(std::make_unique<Context>()) {
+TlsStream::TlsStream(std::shared_ptr<const TlsCredentials> credentials,
+                     platform::SocketHandle socket)
+    : Stream(socket), credentials_(std::move(credentials)) {}
+
+bool TlsStream::MakeSession() {
+  context_ = std::make_unique<Context>();
   const auto* config = static_cast<const mbedtls_ssl_config*>(credentials_->Config());
   const int result = mbedtls_ssl_setup(&context_->ssl, config);
   if (result != 0) {
     NoteFailure(result);
-    return;
+    failed_ = true;
+    return false;
   }
   mbedtls_ssl_set_bio(&context_->ssl, this, SendToSocket, ReceiveFromSocket, nullptr);
   // A handshake flight is several records, each its own send: without this
   // the second would wait for the peer's delayed acknowledgement of the first.
-  platform::SendPiecesAtOnce(socket_);
-  context_->ready = true;
+  platform::SendPiecesAtOnce(Socket());
+  return true;
 }
 
-TlsSession::~TlsSession() = default;
+TlsStream::~TlsStream() = default;
 
-int TlsSession::SendToSocket(void* self, const unsigned char* bytes, std::size_t size) {
-  auto* session = static_cast<TlsSession*>(self);
+int TlsStream::SendToSocket(void* self, const unsigned char* bytes, std::size_t size) {
+  auto* session = static_cast<TlsStream*>(self);
   const int length = size > INT_MAX ? INT_MAX : static_cast<int>(size);
-  const int sent = platform::SendWithin(session->socket_, reinterpret_cast<const char*>(bytes),
+  const int sent = platform::SendWithin(session->Socket(), reinterpret_cast<const char*>(bytes),
                                         length, session->send_wait_ms_);
   if (sent > 0) return sent;
   return sent == 0 ? MBEDTLS_ERR_SSL_WANT_WRITE : MBEDTLS_ERR_NET_SEND_FAILED;
 }
 
-int TlsSession::ReceiveFromSocket(void* self, unsigned char* buffer, std::size_t size) {
-  auto* session = static_cast<TlsSession*>(self);
+int TlsStream::ReceiveFromSocket(void* self, unsigned char* buffer, std::size_t size) {
+  auto* session = static_cast<TlsStream*>(self);
   const int length = size > INT_MAX ? INT_MAX : static_cast<int>(size);
   const int n =
-      platform::ReceiveWithin(session->socket_, reinterpret_cast<char*>(buffer), length, 0);
+      platform::ReceiveWithin(session->Socket(), reinterpret_cast<char*>(buffer), length, 0);
   if (n >= 0) return n;  // 0: the peer's end of stream
   return n == platform::kReceiveTimedOut ? MBEDTLS_ERR_SSL_WANT_READ : MBEDTLS_ERR_NET_RECV_FAILED;
 }
 
-void TlsSession::NoteFailure(int code) { failure_ = LibraryError(code); }
+void TlsStream::NoteFailure(int code) { failure_ = LibraryError(code); }
 
-TlsSession::Step TlsSession::Handshake() {
-  if (!context_->ready) return Step::Failed;
-  if (handshake_done_) return Step::Done;
+Stream::Opening TlsStream::Open() {
+  if (handshake_done_) return Opening::Done;
+  if (failed_ || (context_ == nullptr && !MakeSession())) return Opening::Failed;
   send_wait_ms_ = 0;
   const int result = mbedtls_ssl_handshake(&context_->ssl);
   if (result == 0) {
     handshake_done_ = true;
-    return Step::Done;
+    return Opening::Done;
   }
   if (result == MBEDTLS_ERR_SSL_WANT_READ || result == MBEDTLS_ERR_SSL_WANT_WRITE) {
-    return Step::Waiting;
+    return Opening::Waiting;
   }
   NoteFailure(result);
-  return Step::Failed;
+  return Opening::Failed;
 }
 
-int TlsSession::ReceiveNow(char* buffer, int size) {
+int TlsStream::ReceiveNow(char* buffer, int size) {
   if (!handshake_done_) return -1;
   send_wait_ms_ = 0;
   const int n = mbedtls_ssl_read(&context_->ssl, reinterpret_cast<unsigned char*>(buffer),
@@ -85,7 +88,7 @@ int TlsSession::ReceiveNow(char* buffer, int size) {
   return -1;
 }
 
-int TlsSession::SendWithin(const char* bytes, int size, int wait_ms) {
+int TlsStream::SendWithin(const char* bytes, int size, int wait_ms) {
   if (!handshake_done_) return -1;
   send_wait_ms_ = wait_ms;
   int sent = 0;
@@ -105,7 +108,7 @@ int TlsSession::SendWithin(const char* bytes, int size, int wait_ms) {
   return sent;
 }
 
-void TlsSession::SayGoodbye() {
+void TlsStream::Finish() {
   if (!handshake_done_) return;
   send_wait_ms_ = 0;
   mbedtls_ssl_close_notify(&context_->ssl);

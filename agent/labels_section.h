@@ -25,6 +25,7 @@ struct ReadingLabels {
 };
 
 // The section's key lines, as the file's bytes.
+std::vector<std::string> ReadLabelLinesFrom(const std::wstring& settings_file);
 ReadingLabels ParseLabels(const std::vector<std::string>& lines);
 ReadingLabels ReadLabelsFrom(const std::wstring& settings_file);
 

@@ -1,13 +1,13 @@
-#include "foundation/apply_settings.h"
+#include "agent/apply_settings.h"
 
 #include <atomic>
 #include <cwchar>
 #include <mutex>
 
+#include "agent/settings_section.h"
 #include "foundation/debug_channel.h"
 #include "foundation/exe_files.h"
 #include "foundation/format.h"
-#include "foundation/settings.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/profile.h"

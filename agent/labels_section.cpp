@@ -1,8 +1,9 @@
-#include "foundation/labels.h"
+#include "agent/labels_section.h"
 
 #include <cctype>
 #include <string_view>
 
+#include "foundation/ascii_text.h"
 #include "platform/profile.h"
 #include "platform/text.h"
 
@@ -10,25 +11,11 @@ namespace {
 
 constexpr const char* kKindKeys[kLabelKinds] = {"temperature", "fan", "voltage"};
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-  return s;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
-  }
-  return true;
-}
-
 // "Temperature12" and the like: the kind and the position from 0, or false.
 bool ParseKey(std::string_view key, int& kind, int& index) {
   for (kind = 0; kind < kLabelKinds; ++kind) {
     const std::string_view word = kKindKeys[kind];
-    if (!StartsWithNoCase(key, word)) continue;
+    if (!ascii::StartsWithNoCase(key, word)) continue;
     const std::string_view digits = key.substr(word.size());
     if (digits.empty() || digits.size() > 2 || digits.front() == '0') return false;
     int number = 0;
@@ -64,13 +51,13 @@ std::wstring CleanLabel(std::wstring_view text, std::size_t max_chars) {
 ReadingLabels ParseLabels(const std::vector<std::string>& lines) {
   ReadingLabels labels;
   for (const std::string& line : lines) {
-    const std::string_view text = Trim(line);
+    const std::string_view text = ascii::Trim(line);
     if (text.empty() || text.front() == ';' || text.front() == '#') continue;
     const std::size_t equals = text.find('=');
     if (equals == std::string_view::npos) continue;
     int kind = 0, index = 0;
-    if (!ParseKey(Trim(text.substr(0, equals)), kind, index)) continue;
-    std::string_view value = Trim(text.substr(equals + 1));
+    if (!ParseKey(ascii::Trim(text.substr(0, equals)), kind, index)) continue;
+    std::string_view value = ascii::Trim(text.substr(equals + 1));
     if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
       value = value.substr(1, value.size() - 2);
     }
@@ -84,6 +71,10 @@ ReadingLabels ParseLabels(const std::vector<std::string>& lines) {
   return labels;
 }
 
+std::vector<std::string> ReadLabelLinesFrom(const std::wstring& settings_file) {
+  return platform::ReadIniSectionLines(settings_file, kLabelsSection);
+}
+
 ReadingLabels ReadLabelsFrom(const std::wstring& settings_file) {
-  return ParseLabels(platform::ReadIniSectionLines(settings_file, kLabelsSection));
+  return ParseLabels(ReadLabelLinesFrom(settings_file));
 }
