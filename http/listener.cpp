@@ -42,10 +42,10 @@ WaitingRoom* TheWaitingRoom() {
 WaitingRoom* NextOpeningRoom() {
   static const std::vector<WaitingRoom*> rooms = [] {
     std::vector<WaitingRoom*> made;
-    const unsigned count = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxTlsRooms);
+    const unsigned count = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxOpeningRooms);
     for (unsigned i = 0; i < count; ++i) {
       if (WaitingRoom* room =
-              MakeWaitingRoom(WaitingRoom::kOpeningCrowd, kMaxWaitingTlsSessions / count)) {
+              MakeWaitingRoom(WaitingRoom::kOpeningCrowd, kMaxOpeningStreams / count)) {
         made.push_back(room);
       }
     }

@@ -10,11 +10,12 @@ inline constexpr std::size_t kDecodedPathBuffer = 2000;  // decoded path + termi
 inline constexpr std::size_t kMaxDrainBytes = 65536;     // discarded by the graceful close
 inline constexpr int kAcceptBackoffMs = 100;             // after running out of descriptors
 inline constexpr int kKeptIdleWorkers = 16;              // idle workers that never end
-inline constexpr unsigned kMaxTlsRooms = 8;              // threads that run TLS handshakes
-// TLS sessions waiting in the rooms at most, shared among them: each holds
-// up to about 40 KB (its record buffers), so half-finished handshakes hold
-// at most about 40 MB. Past it a new one closes its room's oldest.
-inline constexpr std::size_t kMaxWaitingTlsSessions = 1024;
+inline constexpr unsigned kMaxOpeningRooms = 8;          // threads that open streams (TLS)
+// Streams that opened (TLS sessions) waiting in the rooms at most, shared
+// among them: a TLS session holds up to about 40 KB (its record buffers), so
+// half-finished handshakes hold at most about 40 MB. Past it a new one
+// closes its room's oldest.
+inline constexpr std::size_t kMaxOpeningStreams = 1024;
 // Sockets in their graceful close (answer sent, waiting for the peer to
 // close) at most: past it the oldest are closed at once. Twice this, when a
 // burst comes while the draining thread waits.
