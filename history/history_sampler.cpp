@@ -17,13 +17,12 @@ void HistorySampler::SampleOnce() {
   reader_(read);
   const std::int64_t now = clock_();
   if (fill_for_tests_ && read.valid) {
-    // The seconds before now, as if the ring had run all along.
+    // The seconds up to now, as if the ring had run all along.
     fill_for_tests_ = false;
-    for (std::size_t back = history_.capacity() - 1; back > 0; --back) {
-      history_.Record(now - static_cast<std::int64_t>(back) * kIntervalMs, &read.readings);
-    }
+    history_.FillUpTo(now, kIntervalMs, read.readings);
+  } else {
+    history_.Record(now, read.valid ? &read.readings : nullptr);
   }
-  history_.Record(now, read.valid ? &read.readings : nullptr);
   std::lock_guard<std::mutex> hold(latest_mutex_);
   latest_.sampled = true;
   latest_.up = read.valid;

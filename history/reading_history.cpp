@@ -57,6 +57,18 @@ std::size_t ReadingHistory::ReservedBytes() const {
 
 void ReadingHistory::Record(std::int64_t unix_ms, const SensorSnapshot* readings) {
   std::lock_guard<std::mutex> hold(mutex_);
+  RecordLocked(unix_ms, readings);
+}
+
+void ReadingHistory::FillUpTo(std::int64_t unix_ms, std::int64_t interval_ms,
+                              const SensorSnapshot& readings) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  for (std::size_t back = capacity_; back > 0; --back) {
+    RecordLocked(unix_ms - static_cast<std::int64_t>(back - 1) * interval_ms, &readings);
+  }
+}
+
+void ReadingHistory::RecordLocked(std::int64_t unix_ms, const SensorSnapshot* readings) {
   if (!times_.empty()) unix_ms = std::max(unix_ms, times_[Physical(times_.size() - 1)] + 1);
   if (times_.size() < capacity_) {
     times_.push_back(unix_ms);

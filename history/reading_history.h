@@ -69,6 +69,9 @@ class ReadingHistory {
   // set back) is recorded one millisecond after it, so that timestamps
   // always rise and "the samples after T" stays well defined.
   void Record(std::int64_t unix_ms, const SensorSnapshot* readings);
+  // For tests: fills the whole ring with `readings` at `interval_ms` steps
+  // up to `unix_ms`, at once, so that no copy sees it half filled.
+  void FillUpTo(std::int64_t unix_ms, std::int64_t interval_ms, const SensorSnapshot& readings);
 
   // The samples after `after_ms` (every sample without it), oldest first,
   // as many as fit `max_values` (at least one sample); `more` says when
@@ -88,8 +91,9 @@ class ReadingHistory {
 
  private:
   struct Series;
-  std::size_t Physical(std::size_t logical) const;  // requires the mutex
-  void Evict(std::size_t position);                 // requires the mutex
+  std::size_t Physical(std::size_t logical) const;                          // requires the mutex
+  void RecordLocked(std::int64_t unix_ms, const SensorSnapshot* readings);  // requires the mutex
+  void Evict(std::size_t position);                                         // requires the mutex
   void Store(std::size_t position, bool appended, const SensorSnapshot* readings);
 
   const std::size_t capacity_;
