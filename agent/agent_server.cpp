@@ -8,6 +8,7 @@
 
 #include "agent/apply_settings.h"
 #include "agent/labels_section.h"
+#include "agent/limits_section.h"
 #include "agent/renderers.h"
 #include "agent/sensor_names.h"
 #include "agent/settings_guard.h"
@@ -293,6 +294,7 @@ bool KelvaneHTTPAgentHTTPServer::HandleRequest(Request& request, const std::wstr
   const SensorNames* names = shown.get();
   std::string body;
   body.reserve(kBodyReserve);
+  ReadingStatuses statuses;
   switch (format) {
     case OutputFormat::Html:
       RenderHtml(body, view, error, tested, stored.port, names);
@@ -307,13 +309,15 @@ bool KelvaneHTTPAgentHTTPServer::HandleRequest(Request& request, const std::wstr
       RenderJson(body, view, error);
       break;
     case OutputFormat::Prometheus:
-      RenderPrometheus(body, view, error, names);
+      if (view != nullptr && error.IsEmpty()) statuses = StatusesOf(readings, names_text);
+      RenderPrometheus(body, view, error, names, &statuses);
       request.SetResponseOfType(kStatusOk, body, kPrometheusContentType);
       return true;
     case OutputFormat::Sensors: {
       SlotExtremes extremes;
       if (history_ != nullptr) extremes = history_->History().ExtremesSinceStart();
-      RenderSensors(body, view, error, names, history_ != nullptr ? &extremes : nullptr);
+      if (view != nullptr && error.IsEmpty()) statuses = StatusesOf(readings, names_text);
+      RenderSensors(body, view, error, names, history_ != nullptr ? &extremes : nullptr, &statuses);
       request.SetResponseOfType(kStatusOk, body, kSensorsContentType);
       return true;
     }
@@ -323,6 +327,21 @@ bool KelvaneHTTPAgentHTTPServer::HandleRequest(Request& request, const std::wstr
   }
   request.SetResponseText(kStatusOk, body.c_str(), FormatExtension(format));
   return true;
+}
+
+ReadingStatuses KelvaneHTTPAgentHTTPServer::StatusesOf(const SensorSnapshot& readings,
+                                                       const std::string& names_text) {
+  std::vector<std::wstring> notes;
+  SourceNames source;
+  ParseSourceNames(names_text, source);  // anything malformed counts as none
+  const DriverLimits driver = DriverLimitsFrom(source);
+  ReadingStatuses statuses =
+      status_tracker_.Update(readings, ReadLimitsFrom(settings_path_), &driver, notes);
+  for (const std::wstring& note : notes) {
+    ReportToEventLog(L"%ls", note.c_str());
+    DebugPrint(L"%ls", note.c_str());
+  }
+  return statuses;
 }
 
 void KelvaneHTTPAgentHTTPServer::StartHistory(std::size_t seconds, bool fill_for_tests) {
@@ -348,9 +367,12 @@ void KelvaneHTTPAgentHTTPServer::ReadForHistory(SampleRead& read) {
   if (read.valid) {
     std::shared_ptr<const SensorNames> names =
         NamesFor(settings_path_, look.names_text, look.readings);
+    auto statuses =
+        std::make_shared<const ReadingStatuses>(StatusesOf(look.readings, look.names_text));
     read.readings = look.readings;
     std::lock_guard<std::mutex> hold(history_names_mutex_);
     history_names_ = std::move(names);
+    history_statuses_ = statuses->any ? std::move(statuses) : nullptr;
   }
 }
 
@@ -366,6 +388,7 @@ void KelvaneHTTPAgentHTTPServer::AnswerHistory(Request& request, bool tested) {
   HistoryAnswer answer;
   HistoryCopy copy;
   std::shared_ptr<const SensorNames> names;
+  std::shared_ptr<const ReadingStatuses> statuses;
   const HistorySampler* sampler = history_.get();
   if (sampler == nullptr) {
     answer.error = L"History is off (History=0 in the settings file)";
@@ -385,8 +408,10 @@ void KelvaneHTTPAgentHTTPServer::AnswerHistory(Request& request, bool tested) {
     {
       std::lock_guard<std::mutex> hold(history_names_mutex_);
       names = history_names_;
+      statuses = history_statuses_;
     }
     answer.names = names.get();
+    answer.statuses = statuses.get();
   }
   std::string body;
   body.reserve(kBodyReserve);

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 
+#include "agent/reading_status.h"
 #include "auth/basic_auth.h"
 #include "foundation/counting_gate.h"
 #include "history/history_sampler.h"
@@ -58,7 +59,12 @@ class KelvaneHTTPAgentHTTPServer : public HTTPServer {
   // The sampler's look at the block: never starts the monitor.
   void ReadForHistory(SampleRead& read);
   void AnswerHistory(Request& request, bool tested);
+  // The limits and states of `readings`, from [Limits] over the driver's
+  // (published with the names); what is new to
+  // report about them goes to the event log and the trace, once.
+  ReadingStatuses StatusesOf(const SensorSnapshot& readings, const std::string& names_text);
   std::unique_ptr<HistorySampler> history_;
+  StatusTracker status_tracker_;
   static constexpr unsigned kHistoryAnswersAtOnce = 4;
   CountingGate history_gate_{kHistoryAnswersAtOnce};
   std::shared_ptr<BasicAuthenticator> users_;
@@ -66,6 +72,7 @@ class KelvaneHTTPAgentHTTPServer : public HTTPServer {
   // that a history answer reads no file.
   std::mutex history_names_mutex_;
   std::shared_ptr<const SensorNames> history_names_;
+  std::shared_ptr<const ReadingStatuses> history_statuses_;  // null without limits
   std::once_flag paths_once_;
   std::wstring monitor_path_, exe_path_, settings_path_;
 };

@@ -35,7 +35,8 @@ void AppendExtremes(std::string& body, const char* min_key, const char* max_key,
   }
 }
 
-void AppendSeries(std::string& body, const SeriesCopy& series, const SensorNames* names) {
+void AppendSeries(std::string& body, const SeriesCopy& series, const SensorNames* names,
+                  const ReadingStatuses* statuses) {
   const auto kind = static_cast<Kind>(series.kind);
   body.append("{\"id\":\"").append(render::KindWord(kind));
   AppendInteger(body, series.index + 1);
@@ -45,6 +46,11 @@ void AppendSeries(std::string& body, const SeriesCopy& series, const SensorNames
     body.append(",\"name\":\"").append(name->name.json).append("\"");
   }
   body.append(",\"unit\":\"").append(render::UnitWord(kind)).append("\"");
+  if (statuses != nullptr && series.kind >= 0 && series.kind < 3 && series.index >= 0 &&
+      series.index < kMaxSensorEntries) {
+    const ReadingStatus& status = statuses->kinds[series.kind][series.index];
+    if (status.Shown()) render::AppendStatus(body, status);
+  }
   AppendExtremes(body, "min", "max", kind, series.since_start);
   AppendExtremes(body, "window_min", "window_max", kind, series.window);
   body += ",\"values\":[";
@@ -91,7 +97,7 @@ void RenderHistory(std::string& body, const HistoryAnswer& answer) {
     for (const SeriesCopy& series : answer.copy->series) {
       if (!first) body += ',';
       first = false;
-      AppendSeries(body, series, answer.names);
+      AppendSeries(body, series, answer.names, answer.statuses);
     }
   }
   body += "]}";

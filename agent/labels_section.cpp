@@ -11,8 +11,9 @@ namespace {
 
 constexpr const char* kKindKeys[kLabelKinds] = {"temperature", "fan", "voltage"};
 
-// "Temperature12" and the like: the kind and the position from 0, or false.
-bool ParseKey(std::string_view key, int& kind, int& index) {
+}  // namespace
+
+bool ParseReadingKey(std::string_view key, int& kind, int& index) {
   for (kind = 0; kind < kLabelKinds; ++kind) {
     const std::string_view word = kKindKeys[kind];
     if (!ascii::StartsWithNoCase(key, word)) continue;
@@ -29,6 +30,8 @@ bool ParseKey(std::string_view key, int& kind, int& index) {
   }
   return false;
 }
+
+namespace {
 
 bool IsControl(wchar_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
 
@@ -56,7 +59,7 @@ ReadingLabels ParseLabels(const std::vector<std::string>& lines) {
     const std::size_t equals = text.find('=');
     if (equals == std::string_view::npos) continue;
     int kind = 0, index = 0;
-    if (!ParseKey(ascii::Trim(text.substr(0, equals)), kind, index)) continue;
+    if (!ParseReadingKey(ascii::Trim(text.substr(0, equals)), kind, index)) continue;
     std::string_view value = ascii::Trim(text.substr(equals + 1));
     if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
       value = value.substr(1, value.size() - 2);

@@ -10,6 +10,7 @@
 // where they are valid UTF-8, else the ANSI code page (Windows).
 #include <array>
 #include <string>
+#include <string_view>
 #include <vector>
 
 inline constexpr std::size_t kMaxLabelChars = 64;
@@ -23,6 +24,11 @@ struct ReadingLabels {
   std::array<std::array<std::wstring, kLabelsPerKind>, kLabelKinds> text;
   bool empty = true;
 };
+
+// "Temperature12" and the like, in any letter case, as [Labels] and
+// [Limits] key their lines: the kind (0 temperature, 1 fan, 2 voltage) and
+// the position from 0, or false.
+bool ParseReadingKey(std::string_view key, int& kind, int& index);
 
 // The section's key lines, as the file's bytes.
 std::vector<std::string> ReadLabelLinesFrom(const std::wstring& settings_file);

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "agent/reading_status.h"
 #include "agent/render_common.h"
 #include "agent/renderers.h"
 #include "foundation/conversions.h"
@@ -76,6 +77,72 @@ void AppendInfo(std::string& body, const SensorSnapshot& s, const SensorNames& n
   }
 }
 
+void AppendSensorNumber(std::string& body, int i) {
+  char number[16];
+  auto [end, error] = std::to_chars(number, number + sizeof number, i + 1);
+  body.append(number, error == std::errc() ? static_cast<std::size_t>(end - number) : 0);
+}
+
+struct LimitFamily {
+  std::optional<double> limits::ReadingLimits::*member;
+  const char* word;
+};
+constexpr LimitFamily kLimitFamilies[] = {
+    {&limits::ReadingLimits::high_warning, "high_warning"},
+    {&limits::ReadingLimits::high_critical, "high_critical"},
+    {&limits::ReadingLimits::low_warning, "low_warning"},
+    {&limits::ReadingLimits::low_critical, "low_critical"},
+};
+constexpr const char* kUnitSuffix[] = {"celsius", "rpm", "volts"};
+constexpr const char* kKindStem[] = {"kelvane_temperature_", "kelvane_fan_", "kelvane_voltage_"};
+
+// One family per kind of limit that some reading of `kind` has.
+void AppendLimitFamilies(std::string& body, const SensorSnapshot& s, Kind kind,
+                         const ReadingStatuses& statuses) {
+  const int k = static_cast<int>(kind);
+  const int count = render::Count(s, kind);
+  for (const LimitFamily& family : kLimitFamilies) {
+    std::string series;
+    const std::string name = std::string(kKindStem[k]) + family.word + "_" + kUnitSuffix[k];
+    for (int i = 0; i < count; ++i) {
+      const std::optional<double>& limit = statuses.kinds[k][i].limits.*family.member;
+      if (!limit) continue;
+      series.append(name).append("{sensor=\"");
+      AppendSensorNumber(series, i);
+      series.append("\"} ");
+      render::AppendShortestNumber(series, *limit);
+      series += '\n';
+    }
+    if (series.empty()) continue;
+    AppendHeader(body, name.c_str(), "Limit of the reading, from its driver or [Limits].");
+    body += series;
+  }
+}
+
+// The state of every reading that has limits or an alarm flag, and the flags.
+void AppendStates(std::string& body, const SensorSnapshot& s, const ReadingStatuses& statuses) {
+  AppendHeader(body, "kelvane_sensor_state", "0 ok, 1 warning, 2 critical, 3 alarm.");
+  std::string alarms;
+  for (const Family& family : kFamilies) {
+    const int k = static_cast<int>(family.kind);
+    for (int i = 0; i < render::Count(s, family.kind); ++i) {
+      const ReadingStatus& status = statuses.kinds[k][i];
+      if (!status.Shown()) continue;
+      std::string labels = std::string("{kind=\"") + render::KindWord(family.kind) + "\",sensor=\"";
+      AppendSensorNumber(labels, i);
+      labels += "\"} ";
+      body.append("kelvane_sensor_state").append(labels);
+      body += static_cast<char>('0' + static_cast<int>(status.state));
+      body += '\n';
+      if (status.alarm)
+        alarms.append("kelvane_sensor_alarm").append(labels).append(*status.alarm ? "1\n" : "0\n");
+    }
+  }
+  if (alarms.empty()) return;
+  AppendHeader(body, "kelvane_sensor_alarm", "1 while the driver raises an alarm.");
+  body += alarms;
+}
+
 }  // namespace
 
 std::string EscapeLabelValue(const std::string& text) {
@@ -106,7 +173,7 @@ std::string EscapeLabelValue(const std::string& text) {
 }
 
 void RenderPrometheus(std::string& body, const SensorSnapshot* view, const CWString& error,
-                      const SensorNames* names) {
+                      const SensorNames* names, const ReadingStatuses* statuses) {
   AppendHeader(body, "kelvane_up", "1 when the monitor's readings were read, else 0.");
   if (!error.IsEmpty()) {
     body += "kelvane_up 0\n";
@@ -119,4 +186,7 @@ void RenderPrometheus(std::string& body, const SensorSnapshot* view, const CWStr
   body += "kelvane_up 1\n";
   for (const Family& family : kFamilies) AppendFamily(body, *view, family);
   if (names != nullptr && names->any) AppendInfo(body, *view, *names);
+  if (statuses == nullptr || !statuses->any) return;
+  for (const Family& family : kFamilies) AppendLimitFamilies(body, *view, family.kind, *statuses);
+  AppendStates(body, *view, *statuses);
 }

@@ -120,6 +120,25 @@ void AppendStoredValue(std::string& body, Kind kind, std::int32_t stored) {
   AppendShortestNumber(body, kind == Kind::Fan ? value : value / 100.0);
 }
 
+void AppendStatus(std::string& body, const ReadingStatus& status) {
+  const std::pair<const std::optional<double>&, const char*> limits[] = {
+      {status.limits.high_warning, "high_warning"},
+      {status.limits.high_critical, "high_critical"},
+      {status.limits.low_warning, "low_warning"},
+      {status.limits.low_critical, "low_critical"},
+  };
+  body.append(",\"limits\":{");
+  bool first = true;
+  for (const auto& [limit, word] : limits) {
+    if (!limit) continue;
+    body.append(first ? "\"" : ",\"").append(word).append("\":");
+    AppendShortestNumber(body, *limit);
+    first = false;
+  }
+  body.append("},\"state\":\"").append(limits::StateName(status.state)).append("\"");
+  if (status.alarm) body.append(",\"alarm\":").append(*status.alarm ? "true" : "false");
+}
+
 }  // namespace render
 
 std::string EscapeJson(const std::string& text) {

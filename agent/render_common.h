@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "agent/reading_status.h"
 #include "agent/sensor_names.h"
 #include "foundation/wstring.h"
 #include "sensors/sensor_snapshot.h"
@@ -33,5 +34,9 @@ const char* UnitWord(Kind kind);
 // A stored value (hundredths of a degree or volt; RPM) in natural units, as
 // the shortest number that reads back the same.
 void AppendStoredValue(std::string& body, Kind kind, std::int32_t stored);
+
+// A reading's status in the JSON answers: ,"limits":{...},"state":"...",
+// and ,"alarm":... where its driver has a flag.
+void AppendStatus(std::string& body, const ReadingStatus& status);
 
 }  // namespace render

@@ -17,6 +17,7 @@
 #include "sensors/sensor_snapshot.h"
 
 struct SensorNames;
+struct ReadingStatuses;
 
 enum class OutputFormat { Html, Simple, Xml, Json, Prometheus, Sensors, History, Dashboard };
 
@@ -42,8 +43,13 @@ void RenderXml(std::string& body, const SensorSnapshot* view, const CWString& er
 void RenderJson(std::string& body, const SensorSnapshot* view, const CWString& error);
 // UTF-8 whatever the code page; every line ends with a line feed. With
 // names, one kelvane_sensor_info series per named reading follows.
+// With `statuses` that have any limit, one gauge family per kind of limit
+// known (kelvane_temperature_high_warning_celsius, ..._low_critical_...),
+// the readings' states (kelvane_sensor_state: 0 ok, 1 warning, 2 critical,
+// 3 alarm) and the drivers' alarm flags (kelvane_sensor_alarm) follow.
 void RenderPrometheus(std::string& body, const SensorSnapshot* view, const CWString& error,
-                      const SensorNames* names = nullptr);
+                      const SensorNames* names = nullptr,
+                      const ReadingStatuses* statuses = nullptr);
 // The page also shows the count notes of any view it is given, the settings
 // form with `port` and the tested flag. A named reading's row reads
 // "Temperature 1 (CPU package)"; rows without a name are as ever.
@@ -54,8 +60,11 @@ void RenderHtml(std::string& body, const SensorSnapshot* view, const CWString& e
 // came from; keys whose value is unknown are left out. With `extremes` (the
 // history is on), each reading's "min" and "max" since the agent started.
 using SlotExtremes = std::array<Extremes, kHistorySlots>;
+// With `statuses`, a reading that has limits or an alarm flag also carries
+// "limits" (the known ones), "state" and, where the driver has one, "alarm".
 void RenderSensors(std::string& body, const SensorSnapshot* view, const CWString& error,
-                   const SensorNames* names, const SlotExtremes* extremes = nullptr);
+                   const SensorNames* names, const SlotExtremes* extremes = nullptr,
+                   const ReadingStatuses* statuses = nullptr);
 
 // ?format=history: the kept samples as one JSON document (RFC 8259, UTF-8):
 // whether the last sample had readings and else why not, the seconds kept
@@ -68,6 +77,8 @@ struct HistoryAnswer {
   bool up = false;                     // the last sample had readings
   CWString error;                      // why not, when not up
   const SensorNames* names = nullptr;  // may be null
+  // Each reading's limits and state, shown for those that have limits.
+  const ReadingStatuses* statuses = nullptr;
 };
 void RenderHistory(std::string& body, const HistoryAnswer& answer);
 // The "since" parameter: a whole number of Unix milliseconds, or nothing

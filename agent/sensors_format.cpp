@@ -3,6 +3,7 @@
 #include <charconv>
 #include <string_view>
 
+#include "agent/reading_status.h"
 #include "agent/render_common.h"
 #include "agent/renderers.h"
 #include "foundation/conversions.h"
@@ -31,7 +32,7 @@ void AppendExtremes(std::string& body, const SensorSnapshot& s, Kind kind, int i
 }
 
 void AppendSensor(std::string& body, const SensorSnapshot& s, Kind kind, int i, const SensorName* n,
-                  const Extremes* seen) {
+                  const Extremes* seen, const ReadingStatus* status) {
   char digits[16];
   auto [end, error] = std::to_chars(digits, digits + sizeof digits, i + 1);
   const std::string_view index(digits,
@@ -45,6 +46,7 @@ void AppendSensor(std::string& body, const SensorSnapshot& s, Kind kind, int i, 
   render::AppendShortestNumber(body, render::Scaled(s, kind, i, false));
   if (seen != nullptr) AppendExtremes(body, s, kind, i, *seen);
   body.append(",\"unit\":\"").append(render::UnitWord(kind)).append("\"");
+  if (status != nullptr && status->Shown()) render::AppendStatus(body, *status);
   if (n != nullptr) {
     AppendText(body, "chip", n->chip);
     AppendText(body, "chip_name", n->chip_name);
@@ -57,7 +59,8 @@ void AppendSensor(std::string& body, const SensorSnapshot& s, Kind kind, int i, 
 }  // namespace
 
 void RenderSensors(std::string& body, const SensorSnapshot* view, const CWString& error,
-                   const SensorNames* names, const SlotExtremes* extremes) {
+                   const SensorNames* names, const SlotExtremes* extremes,
+                   const ReadingStatuses* statuses) {
   if (!error.IsEmpty()) {
     body.append("{\"up\":false,\"error\":\"").append(EscapeJson(WideToUtf8(error.View())));
     body.append("\",\"sensors\":[]}");
@@ -80,7 +83,9 @@ void RenderSensors(std::string& body, const SensorSnapshot* view, const CWString
         seen =
             &(*extremes)[static_cast<std::size_t>(static_cast<int>(kind) * kMaxSensorEntries + i)];
       }
-      AppendSensor(body, *view, kind, i, n, seen);
+      const ReadingStatus* status =
+          statuses != nullptr ? &statuses->kinds[static_cast<int>(kind)][i] : nullptr;
+      AppendSensor(body, *view, kind, i, n, seen, status);
     }
   }
   body += "]}";

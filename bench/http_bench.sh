@@ -11,6 +11,8 @@
 #
 # Usage: bench/http_bench.sh [seconds] [rounds]   (defaults 10 and 3)
 #        KV_BENCH_ONLY="json html history-since" picks comparisons by label.
+#        KV_BENCH_LIMITS=1 gives every reading limits in [Limits] as well, so
+#        that the sensors, history and Prometheus answers carry them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . bench/lib.sh
@@ -119,6 +121,12 @@ export KVHTTP_REGISTRY_ROOT="$work/registry"
   for i in 1 2 3 4 5; do printf 'Temperature%d=CPU core %d\r\n' "$i" "$i"; done
   for i in 1 2 3; do printf 'Fan%d=Case fan %d\r\n' "$i" "$i"; done
   for i in 1 2 3 4; do printf 'Voltage%d=Rail %d\r\n' "$i" "$i"; done
+  if [ -n "${KV_BENCH_LIMITS:-}" ]; then
+    printf '[Limits]\r\n'
+    for i in 1 2 3 4 5; do printf 'Temperature%d=warning 80, critical 95\r\n' "$i"; done
+    for i in 1 2 3; do printf 'Fan%d=warning 400, critical 200\r\n' "$i"; done
+    for i in 1 2 3 4; do printf 'Voltage%d=warning 0.5..14, critical 0.2..15\r\n' "$i"; done
+  fi
 } >>"$work/agent/KelvaneHTTPAgent.ini"
 (cd "$work/agent" && exec ./KelvaneHTTPAgent -d >/dev/null 2>&1) &
 pids+=($!)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # CPU time of our monitor per refresh, reading a sysfs-like fixture of 3 chips
-# and 40 inputs (temperatures, fans, voltages) once a second.
+# and 40 inputs (temperatures, fans, voltages) once a second: first the inputs
+# alone, then with the limits and alarm flags drivers give beside them.
 # Usage: bench/monitor_cost.sh [seconds]   (builds the release monitor first)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -20,16 +21,39 @@ for i in $(seq 1 10); do echo $((900 + i * 10)) > "$work/devices/chip1/hwmon/hwm
 for i in $(seq 0 9); do echo $((1000 + i * 200)) > "$work/devices/chip2/hwmon/hwmon2/in${i}_input"; done
 cp build/linux-release/kelvane "$work/kelvane"
 printf 'Source=hwmon\nHwmonRoot=%s/class/hwmon\n' "$work" > "$work/kelvaneparams.cfg"
-"$work/kelvane" >/dev/null 2>&1 &
-pids+=($!)
-pid=${pids[-1]}
-sleep 2
-ticks() { awk '{print $14 + $15}' "/proc/$pid/stat"; }
-start=$(ticks)
-sleep "$seconds"
-end=$(ticks)
 hz=$(getconf CLK_TCK)
-awk -v t=$((end - start)) -v hz="$hz" -v s="$seconds" 'BEGIN {
-  cpu = t / hz
-  printf "monitor: %.1f ms of CPU per refresh (40 inputs, 3 chips), %.3f%% of one core\n",
-         1000 * cpu / s, 100 * cpu / s }'
+
+# One monitor over the tree as it is now, for `seconds`; prints its CPU per refresh.
+measure() {  # title
+  "$work/kelvane" >/dev/null 2>&1 &
+  pids+=($!)
+  local pid=${pids[-1]} start end
+  sleep 2
+  start=$(awk '{print $14 + $15}' "/proc/$pid/stat")
+  sleep "$seconds"
+  end=$(awk '{print $14 + $15}' "/proc/$pid/stat")
+  kill "$pid"
+  wait "$pid" 2>/dev/null || true
+  awk -v t=$((end - start)) -v hz="$hz" -v s="$seconds" -v title="$1" 'BEGIN {
+    cpu = t / hz
+    printf "monitor: %.1f ms of CPU per refresh (40 inputs, 3 chips%s), %.3f%% of one core\n",
+           1000 * cpu / s, title, 100 * cpu / s }'
+}
+
+measure ""
+# The same inputs with the limits drivers give: 3 a temperature, 1 a fan,
+# 2 a voltage, and an alarm flag each (130 more files).
+for i in $(seq 1 20); do
+  d=$work/devices/chip0/hwmon/hwmon0
+  echo 80000 >"$d/temp${i}_max"; echo 95000 >"$d/temp${i}_crit"
+  echo 90000 >"$d/temp${i}_crit_hyst"; echo 0 >"$d/temp${i}_crit_alarm"
+done
+for i in $(seq 1 10); do
+  d=$work/devices/chip1/hwmon/hwmon1
+  echo 300 >"$d/fan${i}_min"; echo 0 >"$d/fan${i}_alarm"
+done
+for i in $(seq 0 9); do
+  d=$work/devices/chip2/hwmon/hwmon2
+  echo 900 >"$d/in${i}_min"; echo 3000 >"$d/in${i}_max"; echo 0 >"$d/in${i}_alarm"
+done
+measure ", with their limits"

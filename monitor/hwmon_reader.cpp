@@ -37,9 +37,14 @@ std::optional<int> NumberAfter(const std::string& name, const std::string& prefi
 struct InputFile {
   SensorKind kind;
   int channel;
-  std::string input;  // "temp1"
-  fs::path folder;    // where its files are
+  std::string input;                     // "temp1"
+  fs::path folder;                       // where its files are
+  std::vector<std::string> limits = {};  // the LimitAttributes beside it
 };
+
+bool IsFlag(const std::string& attribute) {
+  return attribute == "fault" || attribute.ends_with("alarm");
+}
 
 // "temp3_input" and the like.
 std::optional<InputFile> ParseInputName(const std::string& name, const fs::path& folder) {
@@ -60,20 +65,47 @@ std::optional<InputFile> ParseInputName(const std::string& name, const fs::path&
 }
 
 // A chip's input files, from its own folder and then its device/ folder; an
-// input found in both is taken from the chip's folder.
+// input found in both is taken from the chip's folder. With each, the limit
+// attributes its folder has for it, so that only files that are there are
+// read.
 std::vector<InputFile> ListInputs(const fs::path& chip) {
   std::map<std::pair<SensorKind, int>, InputFile> found;
   for (const fs::path& folder : {chip, chip / "device"}) {
     std::error_code error;
+    std::vector<std::string> names;
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-      if (auto file = ParseInputName(it->path().filename().string(), folder)) {
+      names.push_back(it->path().filename().string());
+      if (auto file = ParseInputName(names.back(), folder)) {
         found.try_emplace({file->kind, file->channel}, *file);
+      }
+    }
+    for (auto& [key, file] : found) {
+      if (file.folder != folder) continue;
+      for (const std::string& attribute : LimitAttributes(file.kind)) {
+        if (std::find(names.begin(), names.end(), file.input + "_" + attribute) != names.end()) {
+          file.limits.push_back(attribute);
+        }
       }
     }
   }
   std::vector<InputFile> inputs;
   for (auto& [key, file] : found) inputs.push_back(std::move(file));
   return inputs;  // ordered by kind, then channel
+}
+
+// The limits and flags of `file` that read as integers, in natural units.
+std::vector<std::pair<std::string, double>> ReadLimits(const InputFile& file,
+                                                       const AttributeRead& read) {
+  std::vector<std::pair<std::string, double>> limits;
+  for (const std::string& attribute : file.limits) {
+    long long raw = 0;
+    auto text = read(file.folder / (file.input + "_" + attribute));
+    if (!text || !ParseSysfsInteger(*text, raw)) continue;
+    const bool scaled = file.kind != SensorKind::Fan && !IsFlag(attribute);
+    limits.emplace_back(attribute,
+                        scaled ? static_cast<double>(raw) / 1000 : static_cast<double>(raw));
+  }
+  return limits;
 }
 
 // hwmonN folders of the root, by N as a number.
@@ -162,6 +194,19 @@ std::vector<HwmonInput>& ListOf(HwmonReadings& readings, SensorKind kind) {
 
 }  // namespace
 
+const std::vector<std::string>& LimitAttributes(SensorKind kind) {
+  static const std::vector<std::string> kTemperature = {
+      "max",   "crit",      "crit_hyst",  "emergency", "min",         "lcrit",
+      "alarm", "max_alarm", "crit_alarm", "min_alarm", "lcrit_alarm", "emergency_alarm",
+      "fault"};
+  static const std::vector<std::string> kVoltage = {"min",       "max",         "lcrit",
+                                                    "crit",      "alarm",       "min_alarm",
+                                                    "max_alarm", "lcrit_alarm", "crit_alarm"};
+  static const std::vector<std::string> kFan = {"min",       "max",       "alarm",
+                                                "min_alarm", "max_alarm", "fault"};
+  return kind == SensorKind::Temperature ? kTemperature : kind == SensorKind::Fan ? kFan : kVoltage;
+}
+
 std::string ChipId(const std::filesystem::path& chip, const std::string& name_file_text,
                    int number) {
   std::error_code error;
@@ -196,8 +241,16 @@ bool ThousandthsToHundredths(long long thousandths, std::int32_t& hundredths) {
   return true;
 }
 
-HwmonReadings ReadHwmon(const std::filesystem::path& root, const AttributeRead& read_given) {
+HwmonReadings ReadHwmon(const std::filesystem::path& root, const AttributeRead& read_given,
+                        KeptLimits* kept) {
   const AttributeRead read = read_given ? read_given : AttributeRead(ReadAttributeFile);
+  if (kept != nullptr && kept->fresh) kept->by_input.clear();  // only inputs there now stay
+  auto limits_of = [&](const InputFile& file) {
+    if (kept == nullptr) return ReadLimits(file, read);
+    auto [it, added] = kept->by_input.try_emplace(file.folder / file.input);
+    if (added) it->second = ReadLimits(file, read);
+    return it->second;
+  };
   HwmonReadings readings;
   for (const Chip& chip : OrderedChips(root, read)) {
     std::vector<InputFile> inputs = ListInputs(chip.folder);
@@ -208,7 +261,8 @@ HwmonReadings ReadHwmon(const std::filesystem::path& root, const AttributeRead& 
       if (!value) continue;
       std::string label = TrimmedLine(read(file.folder / (file.input + "_label")).value_or(""));
       ListOf(readings, file.kind)
-          .push_back({file.kind, chip.number, name, file.input, label, *value, chip.id});
+          .push_back(
+              {file.kind, chip.number, name, file.input, label, *value, chip.id, limits_of(file)});
     }
   }
   return readings;

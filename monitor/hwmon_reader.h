@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,7 +25,15 @@ struct HwmonInput {
   std::string label;         // the driver's label, empty without one
   std::int32_t value;        // in the block's units: 1/100 degree, RPM, 1/100 volt
   std::string chip_id = {};  // node_exporter's chip identifier (see ChipId), unique per chip
+  // The driver's limits and flags beside the input ("max", "crit",
+  // "crit_hyst", "min", "alarm", ...: the attribute's name after "temp1_"),
+  // in natural units: degrees Celsius, RPM, volts; flags 0 or 1. Those it
+  // has, in the order of LimitAttributes.
+  std::vector<std::pair<std::string, double>> limits = {};
 };
+
+// The limit and flag attributes read beside each input of a kind.
+const std::vector<std::string>& LimitAttributes(SensorKind kind);
 
 // Each kind in its own list, chips by their identifier (the same hardware
 // keeps its place whatever hwmonN numbers the kernel gave this boot; two
@@ -40,9 +49,19 @@ struct HwmonReadings {
 // Reads one attribute file: its text, or nullopt when it cannot be read.
 using AttributeRead = std::function<std::optional<std::string>(const std::filesystem::path&)>;
 
+// The limits an earlier round read, by input. A driver's limits change only
+// when someone sets them, so the monitor reads them anew only now and then
+// (`fresh`); an input new since then has its own read at once.
+struct KeptLimits {
+  std::map<std::filesystem::path, std::vector<std::pair<std::string, double>>> by_input;
+  bool fresh = true;  // this round reads every input's limits (and forgets the old ones)
+};
+
 // Every attribute read goes through `read` (the monitor gives each read a
-// deadline); without one, files are read directly.
-HwmonReadings ReadHwmon(const std::filesystem::path& root, const AttributeRead& read = {});
+// deadline); without one, files are read directly. Without `kept`, every
+// round reads the limits.
+HwmonReadings ReadHwmon(const std::filesystem::path& root, const AttributeRead& read = {},
+                        KeptLimits* kept = nullptr);
 
 // node_exporter's chip identifier: the last two folder names of the target
 // of the chip's `device` link joined by "_" (/sys/devices/platform/coretemp.0

@@ -23,6 +23,9 @@ namespace {
 
 constexpr auto kRefresh = std::chrono::seconds(1);
 constexpr auto kStopCheck = std::chrono::milliseconds(100);
+// The drivers' limits are read anew every this many refreshes (and at once for
+// an input that is new): they change only when someone sets them.
+constexpr int kLimitsEveryRounds = 10;
 // A sensor read that takes longer is left out of its round.
 constexpr auto kAttributeDeadline = std::chrono::milliseconds(250);
 
@@ -172,10 +175,13 @@ int RunMonitor(const MonitorOptions& options, const std::atomic<bool>& stop) {
   // Shared with the reading thread, which may outlive this call by a stuck round.
   auto attributes = std::make_shared<AttributeReader>(kAttributeDeadline, ReadAttributeFile,
                                                       [](const std::string& line) { Say(line); });
+  auto kept = std::make_shared<KeptLimits>();
   auto reader = std::make_unique<ReadingThread>(
-      [root, attributes] {
-        return ReadHwmon(root,
-                         [&](const std::filesystem::path& file) { return attributes->Read(file); });
+      [root, attributes, kept, round = 0]() mutable {
+        kept->fresh = round++ % kLimitsEveryRounds == 0;
+        return ReadHwmon(
+            root, [&](const std::filesystem::path& file) { return attributes->Read(file); },
+            kept.get());
       },
       kRefresh);
   std::optional<HwmonReadings> first = FirstRound(*reader, lifetime);

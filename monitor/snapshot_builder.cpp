@@ -49,7 +49,8 @@ std::string BuildHwmonNames(const HwmonReadings& readings) {
     const std::size_t count = std::min<std::size_t>(kinds[kind]->size(), kMaxSensorEntries);
     for (std::size_t i = 0; i < count; ++i) {
       const HwmonInput& input = (*kinds[kind])[i];
-      names.kinds[kind].push_back({input.chip_id, input.chip_name, input.input, input.label});
+      names.kinds[kind].push_back(
+          {input.chip_id, input.chip_name, input.input, input.label, input.limits});
     }
   }
   return FormatSourceNames(names);

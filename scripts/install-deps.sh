@@ -19,6 +19,8 @@ test_packages=(
   # release's own name for the one that matches its clang.
   clang libclang-rt-dev                             # fuzz targets
   prometheus                                        # promtool and a real scrape of the agent
+  prometheus-alertmanager                           # the alert rules' real receiver
+  prometheus-node-exporter                          # the oracle of the drivers' limits
   chromium chromium-driver python3-selenium         # the dashboard in a real browser
   dpkg-dev lintian nsis                             # the packages (scripts/package.sh)
   openssl apache2-utils testssl.sh                  # test certificates, htpasswd, a TLS audit

@@ -38,7 +38,7 @@ trap 'rm -rf "$work"' EXIT
 # The Debian package.
 root=$work/deb
 install -d "$root/DEBIAN" "$root/opt/kelvanehttpagent" "$root/usr/share/doc/kelvanehttpagent" \
-  "$root/usr/share/lintian/overrides"
+  "$root/usr/share/lintian/overrides" "$root/usr/share/kelvanehttpagent/prometheus"
 install -m 755 -s build/run/KelvaneHTTPAgent build/run/kelvane "$root/opt/kelvanehttpagent/"
 install -m 644 packaging/debian/copyright "$root/usr/share/doc/kelvanehttpagent/copyright"
 gzip -9n -c README.md >"$root/usr/share/doc/kelvanehttpagent/README.md.gz"
@@ -46,6 +46,8 @@ printf '%s\n' "kelvanehttpagent ($version) stable; urgency=medium" "" \
   "  * Release $version." "" \
   " -- KelvaneHTTPAgent developers <maintainers@kelvanehttpagent.example.org>  $(date -R -d @0)" |
   gzip -9n >"$root/usr/share/doc/kelvanehttpagent/changelog.gz"
+# Where rule_files can point, or whence an admin copies it to /etc/prometheus.
+install -m 644 packaging/prometheus/kelvane.rules.yml "$root/usr/share/kelvanehttpagent/prometheus/"
 install -m 644 packaging/debian/lintian-overrides "$root/usr/share/lintian/overrides/kelvanehttpagent"
 install -m 755 packaging/debian/postinst packaging/debian/prerm packaging/debian/postrm "$root/DEBIAN/"
 (cd "$root" && find opt usr -type f -exec md5sum {} + | sort -k 2) >"$root/DEBIAN/md5sums"

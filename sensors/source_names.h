@@ -7,6 +7,9 @@
 // entry in the block's order (temperatures, then fans, then voltages), each
 // the kind word and four fields separated by tabs, a field empty when
 // unknown. UTF-8; fields never hold tabs, line breaks or control characters.
+// When some entry has driver limits, the first line is "kelvane-names 2" and
+// every line has a fifth field: the limits, "name=value" separated by
+// spaces ("max=80 crit=95 crit_alarm=0"), in natural units.
 // At most 64 KiB: the agent refuses anything larger, and anything malformed,
 // as if there were no names.
 #include <array>
@@ -19,6 +22,8 @@ inline constexpr std::size_t kMaxSourceNamesBytes = 64 * 1024;
 
 struct SourceName {
   std::string chip, chip_name, input, label;  // UTF-8, empty when unknown
+  // The driver's limits and flags by attribute name ("max", "crit_alarm").
+  std::vector<std::pair<std::string, double>> limits = {};
 };
 
 struct SourceNames {

@@ -11,6 +11,15 @@
     { kind: "voltage", title: "Voltages" },
   ];
   const UNITS = { celsius: "\u00b0C", rpm: "RPM", volts: "V" };
+  // A state in words and a symbol, never in colour alone.
+  const STATES = {
+    ok: { word: "ok", symbol: "\u2713" },
+    warning: { word: "warning", symbol: "\u26a0" },
+    critical: { word: "critical", symbol: "\u2716" },
+    alarm: { word: "driver alarm", symbol: "\u2716" },
+  };
+  const LIMITS = ["high_critical", "high_warning", "low_warning", "low_critical"];
+  const TITLE = document.title;
 
   const state = {
     times: [],          // seconds since 1970, oldest first (uPlot's x values)
@@ -65,6 +74,7 @@
     card.dataset.id = info.id;
     card.innerHTML =
       '<div class="top"><span class="name"></span><span class="id"></span></div>' +
+      '<div class="state" hidden></div>' +
       '<div class="value"><span class="now"></span> <span class="unit"></span></div>' +
       '<div class="extremes">min <span class="min"></span> \u00b7 max <span class="max"></span>' +
       ' since start</div><div class="chart"></div>';
@@ -72,6 +82,19 @@
     card.querySelector(".unit").textContent = UNITS[info.unit] || info.unit;
     kindSection(info.kind).querySelector(".cards").append(card);
     return card;
+  }
+
+  // The reading's limits, highest first, as the chart draws them.
+  function limitsOf(info) {
+    const limits = info.limits || {};
+    return LIMITS.filter((name) => typeof limits[name] === "number")
+      .map((name) => ({ name: name, value: limits[name] }));
+  }
+
+  // Times as hours and minutes only: a phone's narrow axis has no room for dates.
+  function timeLabels(u, splits) {
+    return splits.map((s) => new Date(s * 1000).toLocaleTimeString([], { hour: "2-digit",
+                                                                          minute: "2-digit" }));
   }
 
   function chartOptions(entry, width) {
@@ -83,25 +106,40 @@
       legend: { show: false },
       cursor: { drag: { x: false, y: false } },
       scales: { x: { time: true } },
-      axes: [Object.assign({}, axis), Object.assign({ size: 48 }, axis)],
+      axes: [Object.assign({ space: 70, values: timeLabels }, axis),
+             Object.assign({ size: 48 }, axis)],
       series: [{}, { label: entry.info.id, stroke: css("--" + entry.info.kind), width: 1.5,
-                     points: { show: false } }],
+                     points: { show: false } }].concat(entry.limits.map((limit) => ({
+        label: limit.name,
+        stroke: css(limit.name.endsWith("critical") ? "--alert" : "--warning"),
+        width: 1, dash: [4, 4], points: { show: false },
+      }))),
     };
   }
 
   function chartWidth(entry) {
-    return Math.max(200, entry.card.querySelector(".chart").clientWidth);
+    return Math.max(160, Math.floor(entry.card.querySelector(".chart").clientWidth));
   }
 
   function visible(entry) {
-    if (state.range === 0 || state.times.length === 0) return [state.times, entry.values];
-    const from = state.times[state.times.length - 1] - state.range;
     let first = 0;
-    while (first < state.times.length && state.times[first] < from) first++;
-    return [state.times.slice(first), entry.values.slice(first)];
+    if (state.range !== 0 && state.times.length > 0) {
+      const from = state.times[state.times.length - 1] - state.range;
+      while (first < state.times.length && state.times[first] < from) first++;
+    }
+    const times = state.times.slice(first);
+    // Each limit is a flat line, so that the chart's range takes it in.
+    return [times, entry.values.slice(first)].concat(
+      entry.limits.map((limit) => times.map(() => limit.value)));
   }
 
   function draw(entry) {
+    const limits = limitsOf(entry.info);
+    if (entry.chart && JSON.stringify(limits) !== JSON.stringify(entry.limits)) {
+      entry.chart.destroy();  // limits came or went: the series change
+      entry.chart = null;
+    }
+    entry.limits = limits;
     const data = visible(entry);
     if (!entry.chart) {
       entry.chart = new uPlot(chartOptions(entry, chartWidth(entry)), data,
@@ -121,6 +159,11 @@
 
   function showCard(entry) {
     const info = entry.info;
+    const shown = STATES[info.state];
+    const badge = entry.card.querySelector(".state");
+    badge.hidden = !shown;
+    if (shown) badge.textContent = shown.symbol + " " + shown.word;
+    entry.card.dataset.state = info.state || "";
     entry.card.querySelector(".name").textContent = info.name || info.id;
     entry.card.querySelector(".now").textContent = formatValue(entry.values[entry.values.length - 1]);
     entry.card.querySelector(".min").textContent = formatValue(info.min);
@@ -183,6 +226,27 @@
     message.hidden = text === "";
   }
 
+  // The readings past a limit, worst first, at the top and in the title.
+  function showSummary() {
+    const worst = { critical: [], warning: [] };
+    for (const entry of state.series.values()) {
+      const s = entry.info.state;
+      if (s === "critical" || s === "alarm") worst.critical.push(entry.info.name || entry.info.id);
+      if (s === "warning") worst.warning.push(entry.info.name || entry.info.id);
+    }
+    const parts = [];
+    if (worst.critical.length) parts.push(worst.critical.length + " critical");
+    if (worst.warning.length) {
+      parts.push(worst.warning.length + (worst.warning.length === 1 ? " warning" : " warnings"));
+    }
+    const summary = $("summary");
+    summary.hidden = parts.length === 0;
+    summary.dataset.state = worst.critical.length ? "critical" : "warning";
+    summary.textContent = parts.length === 0 ? "" : parts.join(", ") + ": " +
+      worst.critical.concat(worst.warning).join(", ");
+    document.title = parts.length === 0 ? TITLE : "(" + parts.join(", ") + ") " + TITLE;
+  }
+
   function apply(doc) {
     state.kept = doc.history;
     $("kept").textContent = doc.history > 0 ? Math.round(doc.history / 60) + " min" : "nothing";
@@ -194,6 +258,7 @@
         draw(entry);
       }
     }
+    showSummary();
     showMessage(doc);
   }
 
@@ -235,15 +300,16 @@
   for (const button of document.querySelectorAll(".range button")) {
     button.addEventListener("click", () => chooseRange(Number(button.dataset.range)));
   }
-  let resizing = null;
-  window.addEventListener("resize", () => {
-    clearTimeout(resizing);
-    resizing = setTimeout(() => {
-      for (const entry of state.series.values()) {
-        if (entry.chart) entry.chart.setSize({ width: chartWidth(entry), height: 120 });
+  // A chart follows its card's width, whatever changed it: the window, a
+  // scroll bar that came, the grid's columns.
+  const resized = new ResizeObserver(() => {
+    for (const entry of state.series.values()) {
+      if (entry.chart && entry.chart.width !== chartWidth(entry)) {
+        entry.chart.setSize({ width: chartWidth(entry), height: 120 });
       }
-    }, 100);
+    }
   });
+  resized.observe($("kinds"));
   // The charts' colours come from the light or dark scheme in use.
   window.matchMedia("(prefers-color-scheme: dark)").addEventListener("change", rebuildCharts);
   chooseRange(state.range);

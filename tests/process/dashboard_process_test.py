@@ -5,7 +5,8 @@ and the dashboard page in a real headless Chromium.
 
 Usage: dashboard_process_test.py linux AGENT MONITOR
        dashboard_process_test.py windows AGENT.exe MONITOR.exe   (under wine)
-KV_SCREENSHOT=PATH keeps the browser test's screenshot there.
+KV_SCREENSHOT=PATH keeps the browser test's screenshot there; KV_SCREENSHOTS=DIR
+keeps the limits test's, one per width (dashboard-limits-390.png, ...).
 Prints "N passed, N failed" at the end; exits non-zero when any failed.
 """
 import json
@@ -215,13 +216,15 @@ def browser(port, user_data):
     return webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
 
 
-# Counts the pixels of a card's chart drawn in its series' colour.
+# Counts the pixels of a card's chart drawn in a colour of the page (its
+# series' colour unless told).
 SERIES_PIXELS = """
 const card = document.querySelector('.card[data-id="' + arguments[0] + '"]');
 const canvas = card && card.querySelector('canvas');
 if (!canvas) return 0;
 const probe = document.createElement('div');
-probe.style.color = getComputedStyle(document.documentElement).getPropertyValue('--temperature');
+probe.style.color = getComputedStyle(document.documentElement)
+    .getPropertyValue(arguments[1] || '--temperature');
 document.body.append(probe);
 const [r, g, b] = getComputedStyle(probe).color.match(/\\d+/g).map(Number);
 probe.remove();
@@ -285,6 +288,64 @@ def dashboard_in_a_real_browser():
         wait_for(lambda: driver.execute_script(
             "return document.getElementById('unreachable').hidden"), "the notice cleared")
         check_requests_and_errors(driver, port)
+    finally:
+        if driver is not None:
+            driver.quit()
+        f.close()
+        shutil.rmtree(base, ignore_errors=True)
+
+
+# Each card's state badge, and whether anything in it pokes out to the right.
+CARD_LAYOUT = """
+return Array.from(document.querySelectorAll('.card')).map(card => {
+  const right = card.getBoundingClientRect().right;
+  const over = Array.from(card.querySelectorAll('*'))
+      .some(e => e.getBoundingClientRect().right > right + 0.5);
+  return [card.dataset.id, card.querySelector('.state').textContent, over];
+});
+"""
+
+
+@test
+def limits_and_states_show_at_phone_and_desktop_widths():
+    if WINDOWS:
+        raise kv.Skip("the browser test drives the Linux agent")
+    try:
+        import selenium  # noqa: F401
+    except ImportError:
+        raise kv.Skip("python3-selenium missing (scripts/install-deps.sh installs it)")
+    if not os.path.exists(CHROMIUM) or not os.path.exists(CHROMEDRIVER):
+        raise kv.Skip("chromium missing (scripts/install-deps.sh installs it)")
+    base = tempfile.mkdtemp(prefix="kvdash-")
+    f, port, _, _ = agent_over(
+        base, {"temp1_input": "85000\n", "temp1_max": "80000\n", "temp1_crit": "95000\n",
+               "temp2_input": "99000\n", "temp2_max": "80000\n", "temp2_crit": "95000\n",
+               "fan1_input": "1180\n", "fan1_min": "300\n", "in0_input": "1210\n",
+               "in0_min": "1100\n", "in0_max": "1300\n"},
+        settings="[Labels]\r\nTemperature1=CPU package\r\nTemperature2=GPU\r\n")
+    driver = None
+    try:
+        wait_for(lambda: len(history(port)["timestamps"]) >= 3, "three samples")
+        driver = browser(port, os.path.join(base, "chromium"))
+        for width in (1280, 390):
+            driver.set_window_size(width, 1500)
+            driver.get(f"http://127.0.0.1:{port}/?format=dashboard")
+            wait_for(lambda: driver.execute_script(SERIES_PIXELS, "temperature1", "--warning") > 20,
+                     "the warning limit drawn as a line")
+            summary = driver.find_element("id", "summary").text
+            kv.check(summary == "1 critical, 1 warning: GPU, CPU package", summary)
+            kv.check(driver.title.startswith("(1 critical, 1 warning) "), driver.title)
+            cards = {card[0]: card for card in driver.execute_script(CARD_LAYOUT)}
+            kv.check(cards["temperature1"][1] == "\u26a0 warning" and
+                     cards["temperature2"][1] == "\u2716 critical" and
+                     cards["fan1"][1] == "\u2713 ok", cards)
+            kv.check(not any(card[2] for card in cards.values()), f"{width} px: {cards}")
+            kv.check(driver.execute_script(
+                "return document.documentElement.scrollWidth <= innerWidth"), f"{width} px wide")
+            folder = os.environ.get("KV_SCREENSHOTS") or base
+            driver.save_screenshot(os.path.join(folder, f"dashboard-limits-{width}.png"))
+        errors = [e for e in driver.get_log("browser") if e["level"] == "SEVERE"]
+        kv.check(not errors, errors)
     finally:
         if driver is not None:
             driver.quit()

@@ -107,6 +107,7 @@ def deb_installs_serves_and_goes():
     agent = os.path.join(OPT, "KelvaneHTTPAgent")
     check(os.access(agent, os.X_OK) and os.access(os.path.join(OPT, "kelvane"), os.X_OK), "files")
     check(os.path.exists(UNIT) and f'ExecStart="{agent}"' in open(UNIT).read(), "unit file")
+    check(os.path.exists("/usr/share/kelvanehttpagent/prometheus/kelvane.rules.yml"), "rules")
     check(open(os.path.join(APPID, "LocalService")).read() == "KelvaneHTTPAgent", "entries")
     # Once registered, every start takes the service path, so the port goes
     # into the settings file by hand, as a user would put it there.

@@ -95,7 +95,10 @@ def wait_port(port, seconds=30):
 
 
 class Folder:
-    """A temporary folder holding the agent (and, unless told, the monitor)."""
+    """A temporary folder holding the agent (and, unless told, the monitor).
+    `prefix` goes before the agent's command line (a namespace, say)."""
+
+    prefix = []
 
     def __init__(self, monitor=True, monitor_config="StartupHide=false\r\n", source="simulated"):
         # A block left by a monitor that was killed outright stays on Linux.
@@ -138,7 +141,7 @@ class Folder:
             return None
 
     def command(self, *args):
-        return ([WINE] if WINDOWS else []) + [self.agent, *args]
+        return ([WINE] if WINDOWS else []) + self.prefix + [self.agent, *args]
 
     def run(self, *args, timeout=60, env=None):
         return run_to_file(self.command(*args), self.path, env or self.env, timeout)

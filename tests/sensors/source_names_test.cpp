@@ -45,7 +45,7 @@ TEST(SourceNames, AnythingMalformedIsNoNamesAtAll) {
   const std::string good = FormatSourceNames(Example());
   const std::string cases[] = {
       "",
-      "kelvane-names 2\n",
+      "kelvane-names 3\n",
       "garbage\n",
       good.substr(0, good.size() - 1),                  // cut short: no final line break
       good.substr(0, good.size() / 2),                  // cut in the middle
@@ -99,5 +99,30 @@ TEST(SourceNames, TravelWithTheirBlockAndNothingOversizedIsRead) {
   ReleaseSnapshot(TheSnapshotState());
 }
 #endif
+
+}  // namespace
+
+namespace {
+
+// Driver limits travel with the names, in a second version of the text that
+// is written only when some entry has them.
+TEST(SourceNames, LimitsMakeTheSecondVersionAndReadBack) {
+  SourceNames names;
+  names.kinds[0].push_back({"platform_coretemp_0",
+                            "coretemp",
+                            "temp1",
+                            "Package id 0",
+                            {{"max", 80}, {"crit", 95.5}, {"crit_alarm", 0}}});
+  names.kinds[1].push_back({"platform_it87_552", "it87", "fan1", "", {}});
+  const std::string text = FormatSourceNames(names);
+  EXPECT_EQ(text.substr(0, 16), "kelvane-names 2\n");
+  SourceNames parsed;
+  ASSERT_TRUE(ParseSourceNames(text, parsed)) << text;
+  EXPECT_EQ(parsed.kinds[0][0].limits, names.kinds[0][0].limits);
+  EXPECT_TRUE(parsed.kinds[1][0].limits.empty());
+  names.kinds[0][0].limits.clear();
+  EXPECT_EQ(FormatSourceNames(names).substr(0, 16), "kelvane-names 1\n");
+  EXPECT_FALSE(ParseSourceNames("kelvane-names 2\ntemperature\ta\tb\tc\td\tmax=x\n", parsed));
+}
 
 }  // namespace
