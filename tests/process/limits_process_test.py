@@ -74,7 +74,8 @@ def agent_with_tree(chips, limits="", prefix=()):
     f.prefix = list(prefix)
     port = kv.free_port()
     f.run("-setport", str(port))
-    f.run("-tested")
+    rc, out = f.run("-tested")
+    kv.check(f.read("KelvaneHTTPAgent.ini") is not None, f"no settings file: {rc} {out}")
     f.write("KelvaneHTTPAgent.ini", f.read("KelvaneHTTPAgent.ini") + limits)
     f.agent_process = f.start("-d")
     return base, folders, f, port
@@ -82,8 +83,11 @@ def agent_with_tree(chips, limits="", prefix=()):
 
 # A machine of its own for an agent and its monitor: its own network (so its
 # own single-instance marker and loopback) and its own /dev/shm (its own block).
-OWN_MACHINE = ["unshare", "--net", "--mount", "--propagation", "private", "--", "sh", "-c",
-               'mount -t tmpfs -o mode=1777 tmpfs /dev/shm && exec "$0" "$@"']
+# Only /dev/shm is made private (a chroot's root is no mount point whose
+# propagation could be changed), so the new block never shows outside.
+OWN_MACHINE = ["unshare", "--net", "--mount", "--propagation", "unchanged", "--", "sh", "-c",
+               "mount --make-private /dev/shm && mount -t tmpfs -o mode=1777 tmpfs /dev/shm"
+               ' && exec "$0" "$@"']
 CLONE_NEWNET = 0x40000000
 SIOCSIFFLAGS = 0x8914
 IFF_UP_LOOPBACK_RUNNING = 0x1 | 0x8 | 0x40
