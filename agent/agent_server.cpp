@@ -393,17 +393,20 @@ void KelvaneHTTPAgentHTTPServer::AnswerHistory(Request& request, bool tested) {
   if (sampler == nullptr) {
     answer.error = L"History is off (History=0 in the settings file)";
   } else {
-    HistorySampler::Latest latest = sampler->LatestState();
+    // The sampler never starts the monitor; a request may, as every
+    // request does, and its error text is the fresher one.
+    CWString fresh_error;
+    if (!sampler->LatestState().up) {
+      fresh_error = ReadReadings(monitor_path_, tested, false, true).error;
+    }
+    HistorySampler::Snapshot snapshot =
+        sampler->SnapshotSince(ParseSince(request.GetParam("since")));
+    const HistorySampler::Latest& latest = snapshot.latest;
     answer.seconds = sampler->Seconds();
     answer.up = latest.up;
     answer.error = latest.sampled ? latest.error : CWString(L"No sample has been taken yet");
-    if (!latest.up) {
-      // The sampler never starts the monitor; a request may, as every
-      // request does, and its error text is the fresher one.
-      ReadingsRead read = ReadReadings(monitor_path_, tested, false, true);
-      if (!read.error.IsEmpty()) answer.error = read.error;
-    }
-    copy = sampler->History().Since(ParseSince(request.GetParam("since")));
+    if (!latest.up && !fresh_error.IsEmpty()) answer.error = fresh_error;
+    copy = std::move(snapshot.copy);
     answer.copy = &copy;
     {
       std::lock_guard<std::mutex> hold(history_names_mutex_);

@@ -16,6 +16,7 @@ void HistorySampler::SampleOnce() {
   SampleRead read;
   reader_(read);
   const std::int64_t now = clock_();
+  std::lock_guard<std::mutex> hold(latest_mutex_);
   if (fill_for_tests_ && read.valid) {
     // The seconds up to now, as if the ring had run all along.
     fill_for_tests_ = false;
@@ -23,7 +24,6 @@ void HistorySampler::SampleOnce() {
   } else {
     history_.Record(now, read.valid ? &read.readings : nullptr);
   }
-  std::lock_guard<std::mutex> hold(latest_mutex_);
   latest_.sampled = true;
   latest_.up = read.valid;
   latest_.error = read.valid ? CWString() : read.error;
@@ -32,6 +32,11 @@ void HistorySampler::SampleOnce() {
 HistorySampler::Latest HistorySampler::LatestState() const {
   std::lock_guard<std::mutex> hold(latest_mutex_);
   return latest_;
+}
+
+HistorySampler::Snapshot HistorySampler::SnapshotSince(std::optional<std::int64_t> after_ms) const {
+  std::lock_guard<std::mutex> hold(latest_mutex_);
+  return Snapshot{latest_, history_.Since(after_ms)};
 }
 
 void HistorySampler::Start() {

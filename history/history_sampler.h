@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "foundation/wstring.h"
@@ -56,13 +57,21 @@ class HistorySampler {
   };
   Latest LatestState() const;
 
+  // The samples after `after_ms` with the outcome of the newest one, taken
+  // together: an answer's "up" always agrees with its last sample.
+  struct Snapshot {
+    Latest latest;
+    HistoryCopy copy;
+  };
+  Snapshot SnapshotSince(std::optional<std::int64_t> after_ms) const;
+
  private:
   void Loop();
 
   ReadingHistory history_;
   Reader reader_;
   Clock clock_;
-  mutable std::mutex latest_mutex_;
+  mutable std::mutex latest_mutex_;  // held over a sample's record too
   Latest latest_;
   std::mutex wait_mutex_;
   std::condition_variable wake_;
