@@ -71,7 +71,7 @@ CWString ErrorText(const std::wstring& monitor_path, bool monitor_found, bool te
 // The readings' names. Made again only when what they are made of changes
 // (the [Labels] lines, the monitor's names, the block's counts; never the
 // values): requests in between share them.
-std::shared_ptr<const SensorNames> NamesFor(const std::wstring& settings,
+std::shared_ptr<const SensorNames> NamesFor(const std::vector<std::string>& lines,
                                             const std::string& names_text,
                                             const SensorSnapshot& readings) {
   struct Made {
@@ -82,7 +82,6 @@ std::shared_ptr<const SensorNames> NamesFor(const std::wstring& settings,
     std::shared_ptr<const SensorNames> names;
   };
   static Made* made = new Made;  // never destroyed: workers may use it until the end
-  std::vector<std::string> lines = ReadLabelLinesFrom(settings);
   const std::array<int, 3> counts = {EntriesToRead(readings.numTemps),
                                      EntriesToRead(readings.numFans),
                                      EntriesToRead(readings.numVolts)};
@@ -98,7 +97,7 @@ std::shared_ptr<const SensorNames> NamesFor(const std::wstring& settings,
   auto names =
       std::make_shared<const SensorNames>(NameSensors(readings, ParseLabels(lines), source));
   std::lock_guard<std::mutex> hold(made->mutex);
-  made->lines = std::move(lines);
+  made->lines = lines;
   made->names_text = names_text;
   made->counts = counts;
   made->names = names;
@@ -185,7 +184,7 @@ std::string AllowOriginLines(const std::wstring& value) {
 
 std::string KelvaneHTTPAgentHTTPServer::OwnAnswerHeaderLines() {
   MonitorPath();  // the paths, worked out once
-  return AllowOriginLines(ReadSettingsFrom(settings_path_).allow_origin);
+  return AllowOriginLines(settings_view_.Current(settings_path_)->stored.allow_origin);
 }
 
 bool PortTextInRange(const std::string& text) {
@@ -250,7 +249,8 @@ bool KelvaneHTTPAgentHTTPServer::HandleRequest(Request& request, const std::wstr
   const std::wstring& settings = settings_path_;
   // One read of the settings file gives the tested flag and the port the
   // page shows; a settings action changes the file, so it is read again.
-  StoredSettings stored = ReadSettingsFrom(settings);
+  std::shared_ptr<const SettingsView> view_of_settings = settings_view_.Current(settings);
+  StoredSettings stored = view_of_settings->stored;
   const std::string allow_origin = AllowOriginLines(stored.allow_origin);
   if (users_ != nullptr && RefusedAccess(request, allow_origin)) return true;
   request.SetExtraHeaderLines(allow_origin);
@@ -264,7 +264,8 @@ bool KelvaneHTTPAgentHTTPServer::HandleRequest(Request& request, const std::wstr
     if (PortTextInRange(port_text)) {
       tested = IsOnOrOne(request.GetParam("canlaunch"));
       ApplySettingsTo(settings, exe_path_, PortFromText(port_text), tested);
-      stored = ReadSettingsFrom(settings);
+      view_of_settings = settings_view_.Current(settings);
+      stored = view_of_settings->stored;
     } else {
       // Never stored as another number (its low 16 bits): nothing changes.
       ReportToEventLog(L"Port %s is not between 1 and 65535: settings not changed",
@@ -289,7 +290,7 @@ bool KelvaneHTTPAgentHTTPServer::HandleRequest(Request& request, const std::wstr
   const std::string& names_text = read.names_text;
   std::shared_ptr<const SensorNames> shown;
   if (with_names && view != nullptr && error.IsEmpty()) {
-    shown = NamesFor(settings, names_text, readings);
+    shown = NamesFor(view_of_settings->label_lines, names_text, readings);
   }
   const SensorNames* names = shown.get();
   std::string body;
@@ -309,14 +310,16 @@ bool KelvaneHTTPAgentHTTPServer::HandleRequest(Request& request, const std::wstr
       RenderJson(body, view, error);
       break;
     case OutputFormat::Prometheus:
-      if (view != nullptr && error.IsEmpty()) statuses = StatusesOf(readings, names_text);
+      if (view != nullptr && error.IsEmpty())
+        statuses = StatusesOf(readings, names_text, view_of_settings->limits);
       RenderPrometheus(body, view, error, names, &statuses);
       request.SetResponseOfType(kStatusOk, body, kPrometheusContentType);
       return true;
     case OutputFormat::Sensors: {
       SlotExtremes extremes;
       if (history_ != nullptr) extremes = history_->History().ExtremesSinceStart();
-      if (view != nullptr && error.IsEmpty()) statuses = StatusesOf(readings, names_text);
+      if (view != nullptr && error.IsEmpty())
+        statuses = StatusesOf(readings, names_text, view_of_settings->limits);
       RenderSensors(body, view, error, names, history_ != nullptr ? &extremes : nullptr, &statuses);
       request.SetResponseOfType(kStatusOk, body, kSensorsContentType);
       return true;
@@ -329,14 +332,27 @@ bool KelvaneHTTPAgentHTTPServer::HandleRequest(Request& request, const std::wstr
   return true;
 }
 
-ReadingStatuses KelvaneHTTPAgentHTTPServer::StatusesOf(const SensorSnapshot& readings,
-                                                       const std::string& names_text) {
-  std::vector<std::wstring> notes;
+std::shared_ptr<const DriverLimits> KelvaneHTTPAgentHTTPServer::DriverLimitsOf(
+    const std::string& names_text) {
+  {
+    std::lock_guard<std::mutex> hold(driver_limits_mutex_);
+    if (driver_limits_ != nullptr && driver_limits_text_ == names_text) return driver_limits_;
+  }
   SourceNames source;
   ParseSourceNames(names_text, source);  // anything malformed counts as none
-  const DriverLimits driver = DriverLimitsFrom(source);
-  ReadingStatuses statuses =
-      status_tracker_.Update(readings, ReadLimitsFrom(settings_path_), &driver, notes);
+  auto driver = std::make_shared<const DriverLimits>(DriverLimitsFrom(source));
+  std::lock_guard<std::mutex> hold(driver_limits_mutex_);
+  driver_limits_text_ = names_text;
+  driver_limits_ = driver;
+  return driver;
+}
+
+ReadingStatuses KelvaneHTTPAgentHTTPServer::StatusesOf(const SensorSnapshot& readings,
+                                                       const std::string& names_text,
+                                                       const LimitsSection& yours) {
+  std::vector<std::wstring> notes;
+  const std::shared_ptr<const DriverLimits> driver = DriverLimitsOf(names_text);
+  ReadingStatuses statuses = status_tracker_.Update(readings, yours, driver.get(), notes);
   for (const std::wstring& note : notes) {
     ReportToEventLog(L"%ls", note.c_str());
     DebugPrint(L"%ls", note.c_str());
@@ -360,15 +376,16 @@ void KelvaneHTTPAgentHTTPServer::StopHistory() {
 void KelvaneHTTPAgentHTTPServer::ReadForHistory(SampleRead& read) {
   // The same rules as a request's, so the dashboard agrees with the page,
   // but nothing is started and no setting changes.
-  const bool tested = ReadCanLaunchFrom(settings_path_);
+  const std::shared_ptr<const SettingsView> settings = settings_view_.Current(settings_path_);
+  const bool tested = settings->stored.can_launch;
   ReadingsRead look = ReadReadings(monitor_path_, tested, true, false);
   read.valid = look.has_view && look.error.IsEmpty();
   read.error = look.error;
   if (read.valid) {
     std::shared_ptr<const SensorNames> names =
-        NamesFor(settings_path_, look.names_text, look.readings);
-    auto statuses =
-        std::make_shared<const ReadingStatuses>(StatusesOf(look.readings, look.names_text));
+        NamesFor(settings->label_lines, look.names_text, look.readings);
+    auto statuses = std::make_shared<const ReadingStatuses>(
+        StatusesOf(look.readings, look.names_text, settings->limits));
     read.readings = look.readings;
     std::lock_guard<std::mutex> hold(history_names_mutex_);
     history_names_ = std::move(names);

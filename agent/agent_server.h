@@ -15,6 +15,7 @@
 #include <string>
 
 #include "agent/reading_status.h"
+#include "agent/settings_view.h"
 #include "auth/basic_auth.h"
 #include "foundation/counting_gate.h"
 #include "history/history_sampler.h"
@@ -62,9 +63,17 @@ class KelvaneHTTPAgentHTTPServer : public HTTPServer {
   // The limits and states of `readings`, from [Limits] over the driver's
   // (published with the names); what is new to
   // report about them goes to the event log and the trace, once.
-  ReadingStatuses StatusesOf(const SensorSnapshot& readings, const std::string& names_text);
+  ReadingStatuses StatusesOf(const SensorSnapshot& readings, const std::string& names_text,
+                             const LimitsSection& yours);
+  // The driver's limits in the monitor's names text, parsed again only
+  // when the text changes.
+  std::shared_ptr<const DriverLimits> DriverLimitsOf(const std::string& names_text);
   std::unique_ptr<HistorySampler> history_;
   StatusTracker status_tracker_;
+  SettingsViewCache settings_view_;
+  std::mutex driver_limits_mutex_;
+  std::string driver_limits_text_;
+  std::shared_ptr<const DriverLimits> driver_limits_;
   static constexpr unsigned kHistoryAnswersAtOnce = 4;
   CountingGate history_gate_{kHistoryAnswersAtOnce};
   std::shared_ptr<BasicAuthenticator> users_;

@@ -1,8 +1,9 @@
 #pragma once
 // The [Labels] section of the settings file: names the user gives readings,
 // keyed like the page's rows without the space ("Temperature1=CPU package",
-// "Fan2=Rear fan", "Voltage3=+12V"; letter case ignored, 1 to 32). Read on
-// every request that shows names, so a change shows at the next one.
+// "Fan2=Rear fan", "Voltage3=+12V"; letter case ignored, 1 to 32). Read again
+// whenever the file changes (agent/settings_view.h), so a change shows at
+// the next request.
 //
 // A label is at most 64 characters (longer ones are cut); control characters
 // are dropped; an unknown key, an empty value and a comment line are

@@ -12,7 +12,7 @@
 // voltage needs a range or a side. Numbers are in the reading's unit
 // (degrees Celsius, rpm, volts), with a "." for decimals. A line that does
 // not read so is ignored whole, with an error text; so is a key that names
-// no reading. Read on every request that shows limits.
+// no reading. Read again whenever the file changes (agent/settings_view.h).
 #include <array>
 #include <string>
 #include <vector>

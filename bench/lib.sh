@@ -37,3 +37,26 @@ remove_work() {
   sleep 0.5
   rm -rf "$work"
 }
+
+# The CPU time all threads of process $1 have run, in nanoseconds (the
+# scheduler's count, exact where clock ticks are not).
+cpu_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ s += $1 } END { printf "%d", s }'; }
+
+# The benchmarks' sysfs-like tree under $1: 3 chips and 40 inputs, 20
+# temperatures, 10 fans and 10 voltages, as $1/class/hwmon/hwmonN links to
+# $1/devices/chipN/hwmon/hwmonN (the shape the kernel gives).
+make_hwmon_fixture() {
+  local chip dir
+  for chip in 0 1 2; do
+    dir=$1/devices/chip$chip/hwmon/hwmon$chip
+    mkdir -p "$dir" "$1/class/hwmon"
+    ln -s "../../devices/chip$chip/hwmon/hwmon$chip" "$1/class/hwmon/hwmon$chip"
+    echo "chip$chip" > "$dir/name"
+  done
+  for i in $(seq 1 20); do echo $((30000 + i * 100)) > "$1/devices/chip0/hwmon/hwmon0/temp${i}_input"; done
+  for i in $(seq 1 10); do echo $((900 + i * 10)) > "$1/devices/chip1/hwmon/hwmon1/fan${i}_input"; done
+  for i in $(seq 0 9); do echo $((1000 + i * 200)) > "$1/devices/chip2/hwmon/hwmon2/in${i}_input"; done
+}
+
+# The resident memory of process $1, in KiB.
+rss_kib() { sed -n 's/^VmRSS:[[:space:]]*\([0-9]*\).*/\1/p' "/proc/$1/status"; }

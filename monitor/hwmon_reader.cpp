@@ -98,12 +98,11 @@ std::vector<std::pair<std::string, double>> ReadLimits(const InputFile& file,
                                                        const AttributeRead& read) {
   std::vector<std::pair<std::string, double>> limits;
   for (const std::string& attribute : file.limits) {
-    long long raw = 0;
     auto text = read(file.folder / (file.input + "_" + attribute));
-    if (!text || !ParseSysfsInteger(*text, raw)) continue;
-    const bool scaled = file.kind != SensorKind::Fan && !IsFlag(attribute);
-    limits.emplace_back(attribute,
-                        scaled ? static_cast<double>(raw) / 1000 : static_cast<double>(raw));
+    if (!text) continue;
+    if (auto value = LimitFromText(file.kind, attribute, *text)) {
+      limits.emplace_back(attribute, *value);
+    }
   }
   return limits;
 }
@@ -171,10 +170,23 @@ std::vector<Chip> OrderedChips(const fs::path& root, const AttributeRead& read) 
 
 std::optional<std::int32_t> ReadValue(const InputFile& file, const AttributeRead& read) {
   auto text = read(file.folder / (file.input + "_input"));
+  if (!text) return std::nullopt;
+  return ValueFromText(file.kind, *text);
+}
+
+std::vector<HwmonInput>& ListOf(HwmonReadings& readings, SensorKind kind) {
+  return kind == SensorKind::Temperature ? readings.temps
+         : kind == SensorKind::Fan       ? readings.fans
+                                         : readings.volts;
+}
+
+}  // namespace
+
+std::optional<std::int32_t> ValueFromText(SensorKind kind, const std::string& text) {
   long long raw = 0;
-  if (!text || !ParseSysfsInteger(*text, raw)) return std::nullopt;
+  if (!ParseSysfsInteger(text, raw)) return std::nullopt;
   std::int32_t value = 0;
-  if (file.kind == SensorKind::Fan) {
+  if (kind == SensorKind::Fan) {
     if (raw < std::numeric_limits<std::int32_t>::min() ||
         raw > std::numeric_limits<std::int32_t>::max()) {
       return std::nullopt;
@@ -186,13 +198,13 @@ std::optional<std::int32_t> ReadValue(const InputFile& file, const AttributeRead
   return value;
 }
 
-std::vector<HwmonInput>& ListOf(HwmonReadings& readings, SensorKind kind) {
-  return kind == SensorKind::Temperature ? readings.temps
-         : kind == SensorKind::Fan       ? readings.fans
-                                         : readings.volts;
+std::optional<double> LimitFromText(SensorKind kind, const std::string& attribute,
+                                    const std::string& text) {
+  long long raw = 0;
+  if (!ParseSysfsInteger(text, raw)) return std::nullopt;
+  const bool scaled = kind != SensorKind::Fan && !IsFlag(attribute);
+  return scaled ? static_cast<double>(raw) / 1000 : static_cast<double>(raw);
 }
-
-}  // namespace
 
 const std::vector<std::string>& LimitAttributes(SensorKind kind) {
   static const std::vector<std::string> kTemperature = {
@@ -241,16 +253,8 @@ bool ThousandthsToHundredths(long long thousandths, std::int32_t& hundredths) {
   return true;
 }
 
-HwmonReadings ReadHwmon(const std::filesystem::path& root, const AttributeRead& read_given,
-                        KeptLimits* kept) {
+HwmonReadings ReadHwmon(const std::filesystem::path& root, const AttributeRead& read_given) {
   const AttributeRead read = read_given ? read_given : AttributeRead(ReadAttributeFile);
-  if (kept != nullptr && kept->fresh) kept->by_input.clear();  // only inputs there now stay
-  auto limits_of = [&](const InputFile& file) {
-    if (kept == nullptr) return ReadLimits(file, read);
-    auto [it, added] = kept->by_input.try_emplace(file.folder / file.input);
-    if (added) it->second = ReadLimits(file, read);
-    return it->second;
-  };
   HwmonReadings readings;
   for (const Chip& chip : OrderedChips(root, read)) {
     std::vector<InputFile> inputs = ListInputs(chip.folder);
@@ -261,8 +265,8 @@ HwmonReadings ReadHwmon(const std::filesystem::path& root, const AttributeRead& 
       if (!value) continue;
       std::string label = TrimmedLine(read(file.folder / (file.input + "_label")).value_or(""));
       ListOf(readings, file.kind)
-          .push_back(
-              {file.kind, chip.number, name, file.input, label, *value, chip.id, limits_of(file)});
+          .push_back({file.kind, chip.number, name, file.input, label, *value, chip.id,
+                      ReadLimits(file, read), file.folder});
     }
   }
   return readings;

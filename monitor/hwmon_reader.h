@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,6 +29,7 @@ struct HwmonInput {
   // in natural units: degrees Celsius, RPM, volts; flags 0 or 1. Those it
   // has, in the order of LimitAttributes.
   std::vector<std::pair<std::string, double>> limits = {};
+  std::filesystem::path folder = {};  // where its files are (the chip's, or its device/)
 };
 
 // The limit and flag attributes read beside each input of a kind.
@@ -49,19 +49,17 @@ struct HwmonReadings {
 // Reads one attribute file: its text, or nullopt when it cannot be read.
 using AttributeRead = std::function<std::optional<std::string>(const std::filesystem::path&)>;
 
-// The limits an earlier round read, by input. A driver's limits change only
-// when someone sets them, so the monitor reads them anew only now and then
-// (`fresh`); an input new since then has its own read at once.
-struct KeptLimits {
-  std::map<std::filesystem::path, std::vector<std::pair<std::string, double>>> by_input;
-  bool fresh = true;  // this round reads every input's limits (and forgets the old ones)
-};
-
 // Every attribute read goes through `read` (the monitor gives each read a
-// deadline); without one, files are read directly. Without `kept`, every
-// round reads the limits.
-HwmonReadings ReadHwmon(const std::filesystem::path& root, const AttributeRead& read = {},
-                        KeptLimits* kept = nullptr);
+// deadline); without one, files are read directly.
+HwmonReadings ReadHwmon(const std::filesystem::path& root, const AttributeRead& read = {});
+
+// An input file's text as the block's value (1/100 degree, RPM, 1/100 volt);
+// nullopt when it does not parse or fit.
+std::optional<std::int32_t> ValueFromText(SensorKind kind, const std::string& text);
+// A limit or flag file's text in natural units (degrees, RPM, volts; a flag
+// 0 or 1); nullopt when it does not parse.
+std::optional<double> LimitFromText(SensorKind kind, const std::string& attribute,
+                                    const std::string& text);
 
 // node_exporter's chip identifier: the last two folder names of the target
 // of the chip's `device` link joined by "_" (/sys/devices/platform/coretemp.0

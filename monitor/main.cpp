@@ -31,12 +31,19 @@
 #include "monitor/monitor_publisher.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/wake_semaphore.h"
 
 namespace {
 
 std::atomic<bool> g_stop{false};
+// Never destroyed: a reading thread left behind by a stuck read may still
+// release it as the process ends. sem_post may be called from a signal handler.
+platform::WakeSemaphore* const g_wake = new platform::WakeSemaphore;
 
-extern "C" void OnStopSignal(int) { g_stop = true; }
+extern "C" void OnStopSignal(int) {
+  g_stop = true;
+  g_wake->Release();
+}
 
 std::wstring ExecutableFolder() {
   std::wstring exe = platform::ExecutablePath();
@@ -69,5 +76,5 @@ int main() {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   if (g_stop) return 0;
-  return RunMonitor(options, g_stop);
+  return RunMonitor(options, g_stop, *g_wake);
 }

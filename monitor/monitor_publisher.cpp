@@ -1,5 +1,6 @@
 #include "monitor/monitor_publisher.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -12,7 +13,7 @@
 #include "foundation/conversions.h"
 #include "monitor/attribute_reader.h"
 #include "monitor/hwmon_reader.h"
-#include "monitor/reading_thread.h"
+#include "monitor/hwmon_rounds.h"
 #include "monitor/snapshot_builder.h"
 #include "platform/event_log.h"
 #include "platform/hardware_sensors.h"
@@ -22,10 +23,6 @@
 namespace {
 
 constexpr auto kRefresh = std::chrono::seconds(1);
-constexpr auto kStopCheck = std::chrono::milliseconds(100);
-// The drivers' limits are read anew every this many refreshes (and at once for
-// an input that is new): they change only when someone sets them.
-constexpr int kLimitsEveryRounds = 10;
 // A sensor read that takes longer is left out of its round.
 constexpr auto kAttributeDeadline = std::chrono::milliseconds(250);
 
@@ -39,17 +36,29 @@ void Say(const std::string& line) {
 // Runs until stopped or RunSeconds have passed since `started`.
 class Lifetime {
  public:
-  Lifetime(const MonitorOptions& options, const std::atomic<bool>& stop)
+  Lifetime(const MonitorOptions& options, const std::atomic<bool>& stop,
+           platform::WakeSemaphore& wake)
       : stop_(stop),
+        wake_(wake),
         run_seconds_(options.Number("runseconds", 0)),
         started_(std::chrono::steady_clock::now()) {}
   bool Over() const {
     return stop_ || (run_seconds_ > 0 && std::chrono::steady_clock::now() - started_ >=
                                              std::chrono::seconds(run_seconds_));
   }
+  // Sleeps up to `most` (never past the end of RunSeconds), or until woken.
+  void Sleep(std::chrono::steady_clock::duration most) const {
+    if (run_seconds_ > 0) {
+      most = std::min(
+          most, started_ + std::chrono::seconds(run_seconds_) - std::chrono::steady_clock::now());
+    }
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(most).count();
+    wake_.WaitFor(static_cast<int>(std::clamp<long long>(ms, 0, 60000)));
+  }
 
  private:
   const std::atomic<bool>& stop_;
+  platform::WakeSemaphore& wake_;
   long run_seconds_;
   std::chrono::steady_clock::time_point started_;
 };
@@ -97,7 +106,7 @@ int RunSimulated(const MonitorOptions& options, const Lifetime& lifetime) {
     }
     const auto next = std::chrono::steady_clock::now() + kRefresh;
     while (!lifetime.Over() && std::chrono::steady_clock::now() < next) {
-      std::this_thread::sleep_for(kStopCheck);
+      lifetime.Sleep(next - std::chrono::steady_clock::now());
     }
   }
   return 0;
@@ -120,34 +129,39 @@ class MappingReport {
   std::vector<std::string> last_;
 };
 
-int RunHwmon(const MonitorOptions& options, const Lifetime& lifetime, ReadingThread& reader,
-             HwmonReadings readings, const std::string& root) {
+// Refreshes on this thread, on whole intervals: the attribute reader keeps
+// a read that blocks from holding up the others (or stopping) for longer
+// than its deadline, and a refresh costs this thread one wake-up.
+int RunHwmon(const MonitorOptions& options, const Lifetime& lifetime, HwmonRounds& rounds,
+             const HwmonReadings* readings, const std::string& root) {
   std::printf("kelvane monitor: publishing the hardware sensors of %s in %ls\n", root.c_str(),
               kSnapshotName);
   std::fflush(stdout);
   Block block;
   if (!block.Create()) return 1;
   MappingReport mapping;
+  std::string names;
+  unsigned named = 0;  // the generation `names` was made for
+  auto next = std::chrono::steady_clock::now();
   for (;;) {
-    block.Publish(BuildHwmonSnapshot(readings), BuildHwmonNames(readings));
-    mapping.Update(readings);
+    if (named != rounds.Generation()) {
+      named = rounds.Generation();
+      names = BuildHwmonNames(*readings);
+      mapping.Update(*readings);
+    }
+    block.Publish(BuildHwmonSnapshot(*readings), names);
     if (options.Number("publishonce", 0) == 1) {
       block.Leave();
       return 0;
     }
-    std::optional<HwmonReadings> next;
-    while (!lifetime.Over() && !(next = reader.TakeLatest(kStopCheck))) {
+    next += kRefresh;
+    if (next < std::chrono::steady_clock::now()) next = std::chrono::steady_clock::now();
+    while (!lifetime.Over() && std::chrono::steady_clock::now() < next) {
+      lifetime.Sleep(next - std::chrono::steady_clock::now());
     }
-    if (!next) return 0;
-    readings = std::move(*next);
+    if (lifetime.Over()) return 0;
+    readings = &rounds.Next();
   }
-}
-
-std::optional<HwmonReadings> FirstRound(ReadingThread& reader, const Lifetime& lifetime) {
-  std::optional<HwmonReadings> first;
-  while (!lifetime.Over() && !(first = reader.TakeLatest(kStopCheck))) {
-  }
-  return first;
 }
 
 ReadingSource ChosenSource(const MonitorOptions& options) {
@@ -161,8 +175,9 @@ ReadingSource ChosenSource(const MonitorOptions& options) {
 
 }  // namespace
 
-int RunMonitor(const MonitorOptions& options, const std::atomic<bool>& stop) {
-  const Lifetime lifetime(options, stop);
+int RunMonitor(const MonitorOptions& options, const std::atomic<bool>& stop,
+               platform::WakeSemaphore& wake) {
+  const Lifetime lifetime(options, stop, wake);
   const ReadingSource source = ChosenSource(options);
   if (source == ReadingSource::Simulated) return RunSimulated(options, lifetime);
   if (!platform::kHasKernelSensors) {
@@ -172,24 +187,14 @@ int RunMonitor(const MonitorOptions& options, const std::atomic<bool>& stop) {
     return RunSimulated(options, lifetime);
   }
   const std::string root = options.Text("hwmonroot", platform::kKernelSensorRoot);
-  // Shared with the reading thread, which may outlive this call by a stuck round.
   auto attributes = std::make_shared<AttributeReader>(kAttributeDeadline, ReadAttributeFile,
                                                       [](const std::string& line) { Say(line); });
-  auto kept = std::make_shared<KeptLimits>();
-  auto reader = std::make_unique<ReadingThread>(
-      [root, attributes, kept, round = 0]() mutable {
-        kept->fresh = round++ % kLimitsEveryRounds == 0;
-        return ReadHwmon(
-            root, [&](const std::filesystem::path& file) { return attributes->Read(file); },
-            kept.get());
-      },
-      kRefresh);
-  std::optional<HwmonReadings> first = FirstRound(*reader, lifetime);
-  if (!first) return 0;
-  if (first->Empty() && source == ReadingSource::Auto) {
-    reader.reset();
+  HwmonRounds rounds(root, attributes);
+  const HwmonReadings& first = rounds.Next();
+  if (lifetime.Over()) return 0;
+  if (first.Empty() && source == ReadingSource::Auto) {
     Say("no hardware sensors found under " + root + "; the readings are SIMULATED");
     return RunSimulated(options, lifetime);
   }
-  return RunHwmon(options, lifetime, *reader, std::move(*first), root);
+  return RunHwmon(options, lifetime, rounds, &first, root);
 }

@@ -63,6 +63,9 @@ class SharedMemoryWriter {
   // one that belongs to another user, or that a live writer holds, is
   // refused with `why` set. Windows: the same as Create.
   bool CreateExclusive(const std::wstring& name, std::size_t size, std::string& why);
+  // The mapped block. Linux: readers see what Publish copies in, and keep
+  // their last copy until the next Publish, so a write here in place is
+  // seen only once published.
   void* Data() const noexcept { return data_; }
   // Copies a whole block in so that a reader never takes a mix of it and
   // the one before, with the text published beside it (Linux; rewritten only

@@ -1,14 +1,18 @@
 #include "platform/run_loop.h"
 
 #include <signal.h>
-#include <time.h>
 
 #include <atomic>
+
+#include "platform/posix/signal_wait.h"
 
 namespace platform {
 namespace {
 
 std::atomic<bool> g_quit{false};
+// Made before main, so that PostQuit can wake a loop from any thread at any
+// time; readable for good once the quit is posted.
+const int g_quit_fd = MakeWakeFd();
 
 sigset_t QuitSignals() {
   sigset_t set;
@@ -28,18 +32,16 @@ void BlockQuitSignals() {
 void PrepareMessageQueue() {}
 
 bool RunMessageLoop(bool quit_on_signals) {
-  sigset_t set = QuitSignals();
-  const timespec step{0, 100 * 1000 * 1000};
+  const sigset_t set = QuitSignals();
   while (!g_quit) {
-    if (quit_on_signals) {
-      if (sigtimedwait(&set, nullptr, &step) > 0) break;
-    } else {
-      nanosleep(&step, nullptr);
-    }
+    if (WaitForWakeOrSignal(g_quit_fd, quit_on_signals ? &set : nullptr) != 0) break;
   }
   return true;
 }
 
-void PostQuit(std::uint32_t) { g_quit = true; }
+void PostQuit(std::uint32_t) {
+  g_quit = true;
+  Wake(g_quit_fd);
+}
 
 }  // namespace platform

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/posix/file_io.h"
+#include "platform/posix/signal_wait.h"
 
 extern char** environ;
 
@@ -162,10 +163,10 @@ std::uint32_t RunServiceDispatcher(const std::wstring&, ServiceMainFunction serv
   if ((notify == nullptr || *notify == 0) && (invocation == nullptr || *invocation == 0)) {
     return kErrorNotStartedByManager;
   }
-  std::atomic<bool> done{false};
+  const int done_fd = MakeWakeFd();
   std::thread service([&] {
     service_main();
-    done = true;
+    Wake(done_fd);
   });
   // SIGTERM is the stop control; the signals are blocked in every thread, so
   // only this wait takes them.
@@ -173,11 +174,11 @@ std::uint32_t RunServiceDispatcher(const std::wstring&, ServiceMainFunction serv
   sigemptyset(&set);
   sigaddset(&set, SIGTERM);
   sigaddset(&set, SIGINT);
-  const timespec step{0, 100 * 1000 * 1000};
-  while (!done) {
-    if (sigtimedwait(&set, nullptr, &step) > 0 && g_handler != nullptr) g_handler(kControlStop);
+  while (WaitForWakeOrSignal(done_fd, &set) != 0) {
+    if (g_handler != nullptr) g_handler(kControlStop);
   }
   service.join();
+  if (done_fd >= 0) close(done_fd);
   return 0;
 }
 

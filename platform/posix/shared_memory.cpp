@@ -63,7 +63,13 @@ struct OpenObject {
   int fd;
   std::string name;
   off_t size;
+  std::uint64_t identity;  // device and inode
 };
+
+std::uint64_t IdentityOf(const struct stat& status) {
+  return static_cast<std::uint64_t>(status.st_ino) ^
+         (static_cast<std::uint64_t>(status.st_dev) << 40);
+}
 
 // The descriptor of the last closed object stays open for the next open of the same name:
 // asking it whether its object still has a name (fstat) costs less than looking the name up
@@ -72,7 +78,7 @@ struct OpenObject {
 struct KeptDescriptors {
   std::mutex mutex;
   std::vector<OpenObject> open;  // handed out
-  OpenObject kept{-1, {}, 0};
+  OpenObject kept{-1, {}, 0, 0};
 };
 
 KeptDescriptors& Descriptors() {
@@ -102,7 +108,7 @@ std::string Untrusted(const struct stat& status, const std::string& object) {
 // Opens `object` without following a link or waiting on a FIFO, and checks
 // it; -1 with errno (and `refusal` for an object that is there) otherwise.
 int OpenTrusted(const std::string& object, std::size_t block_size, int kept, std::string& refusal,
-                off_t& size) {
+                off_t& size, std::uint64_t& identity) {
   int fd = kept;
   struct stat status {};
   if (fd >= 0 && (fstat(fd, &status) != 0 || status.st_nlink == 0)) {
@@ -131,6 +137,7 @@ int OpenTrusted(const std::string& object, std::size_t block_size, int kept, std
     return -1;
   }
   size = status.st_size;
+  identity = IdentityOf(status);
   return fd;
 }
 
@@ -164,11 +171,56 @@ bool ReadAttachment(int fd, const Trailer& trailer, off_t object_size, std::stri
   return ReadAt(fd, attachment.data(), attachment.size(), at);
 }
 
+// Which object, as it was opened: a monitor that starts anew makes a new one.
+struct ObjectKey {
+  std::uint64_t identity = 0;
+  off_t size = 0;
+  bool operator==(const ObjectKey&) const = default;
+};
+
+// The last sequenced copy, with its attachment: while the object and its sequence number stay the
+// same, the writer has not written, so a read between two of the monitor's refreshes is a copy of
+// this one, without reading the object again.
+struct LastCopy {
+  std::mutex mutex;
+  ObjectKey key;
+  std::uint64_t sequence = 1;  // odd: none yet
+  std::string block, attachment;
+};
+
+LastCopy& TheLastCopy() {
+  static LastCopy* last = new LastCopy;  // never destroyed, as the descriptors
+  return *last;
+}
+
+bool CopyOfLast(const ObjectKey& key, std::uint64_t sequence, char* view, std::size_t size,
+                std::string* attachment) {
+  LastCopy& last = TheLastCopy();
+  std::lock_guard<std::mutex> hold(last.mutex);
+  if (key.identity == 0 || !(last.key == key) || last.sequence != sequence ||
+      last.block.size() != size) {
+    return false;
+  }
+  std::memcpy(view, last.block.data(), size);
+  if (attachment != nullptr) *attachment = last.attachment;
+  return true;
+}
+
+void KeepAsLast(const ObjectKey& key, std::uint64_t sequence, const char* view, std::size_t size,
+                const std::string& attachment) {
+  LastCopy& last = TheLastCopy();
+  std::lock_guard<std::mutex> hold(last.mutex);
+  last.key = key;
+  last.sequence = sequence;
+  last.block.assign(view, size);
+  last.attachment = attachment;
+}
+
 // A copy taken between two equal, even sequence numbers: no copy by the
 // writer overlapped it. `sequenced` is false when the object has no trailer.
-bool ReadSequenced(int fd, char* view, std::size_t size, off_t object_size, std::string* attachment,
-                   bool& sequenced) {
-  const std::size_t at = static_cast<std::size_t>(object_size) - kTrailerBytes;
+bool ReadSequenced(int fd, const ObjectKey& key, char* view, std::size_t size,
+                   std::string* attachment, bool& sequenced) {
+  const std::size_t at = static_cast<std::size_t>(key.size) - kTrailerBytes;
   for (int attempt = 0; attempt < kSequencedReadTries; ++attempt) {
     Trailer before{}, after{};
     if (!ReadAt(fd, &before, sizeof before, at)) return false;
@@ -180,10 +232,17 @@ bool ReadSequenced(int fd, char* view, std::size_t size, off_t object_size, std:
       errno = EINVAL;  // a smaller block than asked for
       return false;
     }
-    if ((before.sequence & 1) == 0 && ReadAt(fd, view, size, 0) &&
-        (attachment == nullptr || ReadAttachment(fd, before, object_size, *attachment)) &&
+    if ((before.sequence & 1) != 0) {
+      sched_yield();
+      continue;
+    }
+    if (CopyOfLast(key, before.sequence, view, size, attachment)) return true;
+    std::string own;
+    if (ReadAt(fd, view, size, 0) && ReadAttachment(fd, before, key.size, own) &&
         ReadAt(fd, &after.sequence, sizeof after.sequence, at + offsetof(Trailer, sequence)) &&
         after.sequence == before.sequence) {
+      KeepAsLast(key, before.sequence, view, size, own);
+      if (attachment != nullptr) *attachment = std::move(own);
       return true;
     }
     sched_yield();
@@ -216,13 +275,14 @@ MappingHandle OpenSharedMemoryReadOnly(const std::wstring& name, std::wstring* r
   if (d.kept.fd >= 0 && d.kept.name == object) std::swap(kept, d.kept.fd);
   std::string why;
   off_t size = 0;
-  int fd = OpenTrusted(object, block_size, kept, why, size);
+  std::uint64_t identity = 0;
+  int fd = OpenTrusted(object, block_size, kept, why, size, identity);
   if (fd < 0) {
     if (refusal != nullptr) *refusal = Widen(why);
     return kNoMapping;
   }
   try {
-    d.open.push_back({fd, object, size});
+    d.open.push_back({fd, object, size, identity});
   } catch (const std::bad_alloc&) {
     // Unrecorded, it is simply closed when done with instead of kept.
   }
@@ -234,11 +294,14 @@ const void* MapReadOnlyView(MappingHandle mapping, std::size_t size, std::string
   if (attachment != nullptr) attachment->clear();
   const int fd = static_cast<int>(mapping - 1);
   off_t object_size = -1;
+  std::uint64_t identity = 0;
   {
     KeptDescriptors& d = Descriptors();
     std::lock_guard<std::mutex> hold(d.mutex);
     for (const OpenObject& o : d.open) {
-      if (o.fd == fd) object_size = o.size;
+      if (o.fd != fd) continue;
+      object_size = o.size;
+      identity = o.identity;
     }
   }
   // The view is a fresh copy of the object's bytes rather than a mapping:
@@ -255,7 +318,9 @@ const void* MapReadOnlyView(MappingHandle mapping, std::size_t size, std::string
   }
   bool sequenced = static_cast<std::size_t>(object_size) >= kTrailerBytes;
   bool read = false;
-  if (sequenced) read = ReadSequenced(fd, view, size, object_size, attachment, sequenced);
+  if (sequenced) {
+    read = ReadSequenced(fd, {identity, object_size}, view, size, attachment, sequenced);
+  }
   if (!sequenced) read = ReadAgreeing(fd, view, size);
   if (!read) {
     const int error = errno;

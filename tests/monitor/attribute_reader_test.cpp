@@ -71,6 +71,26 @@ TEST(AttributeReader, AStalledFileIsLeftOutUntilItsReadEnds) {
   EXPECT_EQ(reports[1], "slow answers again");
 }
 
+TEST(AttributeReader, ARoundGoesOnPastAStalledReadAndSkipsItNextTime) {
+  auto files = std::make_shared<SlowFiles>();
+  std::vector<std::string> reports;
+  AttributeReader reader(milliseconds(100), Reads(files),
+                         [&](const std::string& line) { reports.push_back(line); });
+  auto round = std::make_shared<std::vector<AttributeReader::Job>>();
+  const AttributeReader::ReadFunction read = Reads(files);
+  for (const char* name : {"a", "slow", "b"}) {
+    round->push_back({name, [read, name] { return read(name); }});
+  }
+  using Texts = std::vector<std::optional<std::string>>;
+  EXPECT_EQ(reader.ReadAll(round), (Texts{"a-text", std::nullopt, "b-text"}));
+  EXPECT_EQ(reader.ReadAll(round), (Texts{"a-text", std::nullopt, "b-text"}));
+  EXPECT_EQ(reports.size(), 1u);
+  std::lock_guard<std::mutex> hold(files->mutex);
+  EXPECT_EQ(files->slow_reads, 1);
+  files->open = true;
+  files->changed.notify_all();
+}
+
 #ifndef _WIN32
 TEST(AttributeReader, AFifoInputIsLeftOutAndTheOthersAreRead) {
   testing_support::HwmonTree tree;

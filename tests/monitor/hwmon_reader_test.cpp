@@ -137,7 +137,7 @@ TEST(HwmonReader, ChipsThatComeAndGoArePickedUpAtTheNextRound) {
 
 using Limits = std::vector<std::pair<std::string, double>>;
 
-TEST(HwmonReader, LimitsInNaturalUnitsReadAnewOnlyInFreshRoundsOrForNewInputs) {
+TEST(HwmonReader, LimitsInNaturalUnitsOnlyThoseThatParse) {
   HwmonTree tree;
   const auto chip = tree.AddChip(0, "chip");
   HwmonTree::Set(chip, "temp1_input", "40000\n");
@@ -147,21 +147,9 @@ TEST(HwmonReader, LimitsInNaturalUnitsReadAnewOnlyInFreshRoundsOrForNewInputs) {
   HwmonTree::Set(chip, "fan1_input", "900\n");
   HwmonTree::Set(chip, "fan1_min", "300\n");
   HwmonTree::Set(chip, "fan1_max", "not a number\n");
-  KeptLimits kept;
-  HwmonReadings r = ReadHwmon(tree.root(), {}, &kept);
+  const HwmonReadings r = ReadHwmon(tree.root());
   EXPECT_EQ(r.temps.at(0).limits, (Limits{{"max", 80}, {"crit", 95}, {"crit_alarm", 1}}));
   EXPECT_EQ(r.fans.at(0).limits, (Limits{{"min", 300}}));
-
-  HwmonTree::Set(chip, "temp1_max", "70000\n");
-  HwmonTree::Set(chip, "temp2_input", "30000\n");
-  HwmonTree::Set(chip, "temp2_max", "60000\n");
-  kept.fresh = false;
-  r = ReadHwmon(tree.root(), {}, &kept);
-  EXPECT_EQ(r.temps.at(0).limits.at(0), (std::pair<std::string, double>{"max", 80}));
-  EXPECT_EQ(r.temps.at(1).limits, (Limits{{"max", 60}}));  // new: read at once
-  kept.fresh = true;
-  EXPECT_EQ(ReadHwmon(tree.root(), {}, &kept).temps.at(0).limits.at(0),
-            (std::pair<std::string, double>{"max", 70}));
 }
 
 TEST(HwmonSnapshot, EmptyReadingsGiveAValidBlockWithZeroCounts) {

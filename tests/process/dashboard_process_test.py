@@ -202,6 +202,18 @@ def dashboard_and_history_are_served_on_every_target():
         f.close()
 
 
+def need_browser():
+    """Skips a browser test where it cannot run."""
+    if WINDOWS:
+        raise kv.Skip("the browser test drives the Linux agent")
+    try:
+        import selenium  # noqa: F401
+    except ImportError:
+        raise kv.Skip("python3-selenium missing (scripts/install-deps.sh installs it)")
+    if not os.path.exists(CHROMIUM) or not os.path.exists(CHROMEDRIVER):
+        raise kv.Skip("chromium missing (scripts/install-deps.sh installs it)")
+
+
 def browser(port, user_data):
     from selenium import webdriver
     from selenium.webdriver.chrome.service import Service
@@ -240,14 +252,7 @@ return count;
 
 @test
 def dashboard_in_a_real_browser():
-    if WINDOWS:
-        raise kv.Skip("the browser test drives the Linux agent")
-    try:
-        import selenium  # noqa: F401
-    except ImportError:
-        raise kv.Skip("python3-selenium missing (scripts/install-deps.sh installs it)")
-    if not os.path.exists(CHROMIUM) or not os.path.exists(CHROMEDRIVER):
-        raise kv.Skip("chromium missing (scripts/install-deps.sh installs it)")
+    need_browser()
     base = tempfile.mkdtemp(prefix="kvdash-")
     f, port, chip, process = agent_over(
         base, {"temp1_input": "47000\n", "temp2_input": "52250\n", "fan1_input": "1180\n",
@@ -308,14 +313,7 @@ return Array.from(document.querySelectorAll('.card')).map(card => {
 
 @test
 def limits_and_states_show_at_phone_and_desktop_widths():
-    if WINDOWS:
-        raise kv.Skip("the browser test drives the Linux agent")
-    try:
-        import selenium  # noqa: F401
-    except ImportError:
-        raise kv.Skip("python3-selenium missing (scripts/install-deps.sh installs it)")
-    if not os.path.exists(CHROMIUM) or not os.path.exists(CHROMEDRIVER):
-        raise kv.Skip("chromium missing (scripts/install-deps.sh installs it)")
+    need_browser()
     base = tempfile.mkdtemp(prefix="kvdash-")
     f, port, _, _ = agent_over(
         base, {"temp1_input": "85000\n", "temp1_max": "80000\n", "temp1_crit": "95000\n",

@@ -166,15 +166,22 @@ TEST_F(SnapshotTest, EveryCallSeesTheCurrentBlock) {
     ASSERT_NE(view, nullptr);
     EXPECT_EQ(std::uint16_t{view->numTemps}, 7);
   }
-  // The same block rewritten in place: the next call reads the new values.
+  // The same block published anew in place, as a monitor's refresh does:
+  // the next call reads the new values, the one after them still.
   TestBlock block(5);
   ASSERT_NE(AttachSensorSnapshot(L"/nowhere/kelvane", error), nullptr);
   platform::SharedMemoryWriter writer;
   ASSERT_TRUE(writer.Create(kSnapshotName, kSnapshotSize));
-  static_cast<SensorSnapshot*>(writer.Data())->numTemps = 9;
-  const SensorSnapshot* view = AttachSensorSnapshot(L"/nowhere/kelvane", error);
-  ASSERT_NE(view, nullptr);
-  EXPECT_EQ(std::uint16_t{view->numTemps}, 9);
+  for (std::uint16_t temps : {9, 9, 4}) {
+    SensorSnapshot next;
+    std::memcpy(&next, writer.Data(), kSnapshotSize);
+    next.numTemps = temps;
+    writer.Publish(&next, kSnapshotSize);
+    const SensorSnapshot* view = AttachSensorSnapshot(L"/nowhere/kelvane", error);
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(std::uint16_t{view->numTemps}, temps);
+    EXPECT_EQ(AttachSensorSnapshot(L"/nowhere/kelvane", error)->numTemps, temps);
+  }
   writer.Leave();
 }
 
