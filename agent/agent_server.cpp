@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <vector>
 
 #include "agent/apply_settings.h"
@@ -16,7 +17,6 @@
 #include "foundation/conversions.h"
 #include "foundation/exe_files.h"
 #include "foundation/format.h"
-#include "foundation/locks.h"
 #include "foundation/log.h"
 #include "foundation/parse_int.h"
 #include "http/debug_print.h"
@@ -34,8 +34,11 @@ constexpr std::size_t kBodyReserve = 8192;
 // How long a history request waits for one of the answers made at once.
 constexpr int kHistoryGateWaitMs = 10000;
 
-CLockCS& RenderLock() {
-  static CLockCS lock;
+// Looks share it; a look that starts the monitor holds it alone, so that
+// the others (the sampler's too) wait for the start, as they always have,
+// instead of seeing a monitor half started.
+std::shared_mutex& StartLock() {
+  static std::shared_mutex lock;
   return lock;
 }
 
@@ -45,25 +48,16 @@ bool IsOnOrOne(const std::string& value) {
           std::tolower(static_cast<unsigned char>(value[1])) == 'n');
 }
 
-// The first problem that stops the readings from being shown, or empty text.
-// `monitor_found` is whether the monitor's program exists.
-CWString ErrorText(const std::wstring& monitor_path, bool monitor_found, bool tested,
-                   const SensorSnapshot*& view, std::string* names_text, bool may_start) {
+// The problem with a look at the block that stops its readings from being
+// shown, or empty text.
+CWString ErrorOfLook(bool has_view, const SensorSnapshot& readings, const CWString& attach_error) {
   CWString error;
-  if (!monitor_found) {
-    Format(error, L"ERROR: {0} not found.", monitor_path.c_str());
-  } else if (!tested) {
-    error = L"Indicate Kelvane has been tested on this server and then refresh the page";
-  } else {
-    CWString attach_error;
-    view = AttachSensorSnapshot(monitor_path.c_str(), attach_error, names_text, may_start);
-    if (view == nullptr) {
-      Format(error, L"ERROR: Failed to connect to Kelvane shared memory.  {0}", attach_error);
-    } else if (!IsValidSnapshot(*view)) {
-      error = L"This appears to be an unsupported version of Kelvane";
-    } else if (view->numTemps == 0) {
-      error = L"Temperature data not yet available -- refresh the page to try again";
-    }
+  if (!has_view) {
+    Format(error, L"ERROR: Failed to connect to Kelvane shared memory.  {0}", attach_error);
+  } else if (!IsValidSnapshot(readings)) {
+    error = L"This appears to be an unsupported version of Kelvane";
+  } else if (readings.numTemps == 0) {
+    error = L"Temperature data not yet available -- refresh the page to try again";
   }
   return error;
 }
@@ -105,9 +99,11 @@ std::shared_ptr<const SensorNames> NamesFor(const std::vector<std::string>& line
 }
 
 // One look at the block: the error text that stops the readings from being
-// shown, and a copy of the readings whenever there is a view. The attach runs
-// one at a time; the readings are copied out under the lock, since the next
-// attach releases the view, and rendered from the copy without holding it.
+// shown, and a copy of the readings whenever there is a view. Looks run side
+// by side, each on its own handles, released at once; one that finds no block
+// and may start the monitor goes on alone, on the shared state that remembers
+// the monitor it started. No handle is kept between
+// looks, so a monitor's block ends when the monitor does.
 struct ReadingsRead {
   CWString error;
   bool has_view = false;
@@ -118,20 +114,34 @@ struct ReadingsRead {
 ReadingsRead ReadReadings(const std::wstring& monitor_path, bool tested, bool with_names,
                           bool may_start) {
   ReadingsRead read;
-  // The existence test needs no lock, so it is made before: the lock is
-  // then held only for the attach.
-  const bool monitor_found = platform::PathExists(monitor_path);
-  CAcquireCS hold(RenderLock());
-  const SensorSnapshot* attached = nullptr;
-  read.error = ErrorText(monitor_path, monitor_found, tested, attached,
-                         with_names ? &read.names_text : nullptr, may_start);
-  if (attached != nullptr) {
-    CopySnapshot(*attached, read.readings);
-    read.has_view = true;
+  std::string* names_text = with_names ? &read.names_text : nullptr;
+  if (!platform::PathExists(monitor_path)) {
+    Format(read.error, L"ERROR: {0} not found.", monitor_path.c_str());
+    return read;
   }
-  // A look that may not start the monitor keeps no handle on the block
-  // either, so that a monitor's block ends when the monitor does.
-  if (!may_start) ReleaseSnapshot(TheSnapshotState());
+  if (!tested) {
+    read.error = L"Indicate Kelvane has been tested on this server and then refresh the page";
+    return read;
+  }
+  CWString attach_error;
+  {
+    // A failure that the start below follows is traced there, once.
+    std::shared_lock<std::shared_mutex> looking(StartLock());
+    read.has_view = ReadSensorSnapshot(monitor_path.c_str(), read.readings, attach_error,
+                                       names_text, !may_start);
+  }
+  if (!read.has_view && may_start) {
+    std::unique_lock<std::shared_mutex> starting(StartLock());
+    attach_error = CWString();
+    const SensorSnapshot* attached =
+        AttachSensorSnapshot(monitor_path.c_str(), attach_error, names_text, true);
+    if (attached != nullptr) {
+      CopySnapshot(*attached, read.readings);
+      read.has_view = true;
+    }
+    ReleaseSnapshot(TheSnapshotState());
+  }
+  read.error = ErrorOfLook(read.has_view, read.readings, attach_error);
   return read;
 }
 

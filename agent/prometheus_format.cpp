@@ -19,8 +19,8 @@ struct Family {
   const char* help;
 };
 
-// Short help texts keep the usual answer (a handful of each kind) under one
-// 1024-byte send.
+// Short help texts keep the answer small: a handful of each kind fits in one
+// 1024-byte send on Windows.
 constexpr Family kFamilies[] = {
     {Kind::Temperature, "kelvane_temperature_celsius", "Temperature, degrees Celsius."},
     {Kind::Fan, "kelvane_fan_rpm", "Fan speed, revolutions per minute."},

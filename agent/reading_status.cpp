@@ -1,10 +1,27 @@
 #include "agent/reading_status.h"
 
+#include <array>
+#include <string>
+
 #include "history/reading_history.h"
 
 namespace {
 
 constexpr const wchar_t* kKindNames[] = {L"temperature", L"fan", L"voltage"};
+
+// "temperature 3": how a note names a reading. Made once, not at every look.
+const std::wstring& ReadingWhat(int kind, int index) {
+  static const auto* whats = [] {
+    auto* made = new std::array<std::array<std::wstring, kMaxSensorEntries>, 3>;  // kept
+    for (int k = 0; k < 3; ++k) {
+      for (int i = 0; i < kMaxSensorEntries; ++i) {
+        (*made)[k][i] = std::wstring(kKindNames[k]) + L" " + std::to_wstring(i + 1);
+      }
+    }
+    return made;
+  }();
+  return (*whats)[kind][index];
+}
 
 int CountOf(const SensorSnapshot& s, int kind) {
   const int count = kind == 0 ? s.numTemps : kind == 1 ? s.numFans : s.numVolts;
@@ -69,8 +86,8 @@ ReadingStatuses StatusTracker::Update(const SensorSnapshot& snapshot, const Limi
         merged = limits::Merged(driver->limits[kind][i], merged);
         status.alarm = driver->alarms[kind][i];
       }
-      const std::wstring what = std::wstring(kKindNames[kind]) + L" " + std::to_wstring(i + 1);
-      status.limits = limits::Checked(static_cast<limits::Kind>(kind), merged, what, found);
+      status.limits =
+          limits::Checked(static_cast<limits::Kind>(kind), merged, ReadingWhat(kind, i), found);
       if (!status.Shown()) {
         states_[kind][i] = limits::State::Ok;
         continue;

@@ -28,10 +28,9 @@ struct Draining {
   std::size_t discarded;
 };
 
-void CloseBothWays(platform::SocketHandle socket) {
-  platform::ShutdownSocket(socket, platform::ShutdownHow::Both);
-  platform::CloseSocket(socket);
-}
+// Every socket here was shut for sending before it came, so the close ends
+// the rest; another shutdown would only fail once the peer has closed.
+void CloseDrained(platform::SocketHandle socket) { platform::CloseSocket(socket); }
 
 int MillisecondsLeft(const Draining& entry, std::uint32_t now) {
   return ServerTimeouts().drain_ms - static_cast<int>(now - entry.started);
@@ -59,7 +58,7 @@ class DrainingSockets {
     if (handed_over_.size() >= kMaxDrainingSockets) {
       // A crowd of peers that keep their side open must not hold a
       // descriptor each: the oldest goes, its answer long sent.
-      CloseBothWays(handed_over_.front().socket);
+      CloseDrained(handed_over_.front().socket);
       handed_over_.erase(handed_over_.begin());
     }
     handed_over_.push_back({socket, platform::TickCount(), 0});
@@ -104,7 +103,7 @@ class DrainingSockets {
     // Oldest first, as they were handed over.
     if (open.size() > kMaxDrainingSockets) {
       const std::size_t excess = open.size() - kMaxDrainingSockets;
-      for (std::size_t i = 0; i < excess; ++i) CloseBothWays(open[i].socket);
+      for (std::size_t i = 0; i < excess; ++i) CloseDrained(open[i].socket);
       open.erase(open.begin(), open.begin() + static_cast<std::ptrdiff_t>(excess));
     }
   }
@@ -135,7 +134,7 @@ class DrainingSockets {
       Draining& entry = open[i];
       bool done = (readable_[i] && DiscardArrived(entry)) || MillisecondsLeft(entry, now) <= 0;
       if (done) {
-        CloseBothWays(entry.socket);
+        CloseDrained(entry.socket);
       } else {
         open[kept++] = entry;
       }
@@ -174,7 +173,7 @@ void DrainAndClose(platform::SocketHandle socket, std::uint32_t started) {
       break;
     }
   }
-  CloseBothWays(socket);
+  CloseDrained(socket);
 }
 
 bool CloseWithoutWaiting(platform::SocketHandle socket) {

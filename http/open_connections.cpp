@@ -24,7 +24,9 @@ OpenConnections& TheOpenConnections() {
 
 std::size_t ConnectionCap() {
   if (ServerTimeouts().max_connections > 0) return ServerTimeouts().max_connections;
-  const std::size_t limit = platform::OpenFileLimit();
+  // The limit is raised once at start (SocketsStartup), before the first
+  // accept, and read once then: not again at every connection.
+  static const std::size_t limit = platform::OpenFileLimit();
   if (limit == 0) return kCapWithoutDescriptorLimit;
   return limit > 2 * kDescriptorReserve ? limit - kDescriptorReserve : limit / 2;
 }

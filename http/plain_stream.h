@@ -1,7 +1,7 @@
 #pragma once
 // PlainStream: a connection's bytes as they cross the socket. Open at once;
-// an answer goes in kSendChunk pieces, each waiting for the peer up to the
-// send wait.
+// an answer goes in pieces of platform::kSendPieceBytes, each waiting for the
+// peer up to the send wait.
 #include "http/stream.h"
 
 class PlainStream final : public Stream {

@@ -4,7 +4,6 @@
 #include <cstddef>
 
 inline constexpr int kReceiveChunk = 2047;               // bytes per receive call
-inline constexpr int kSendChunk = 1024;                  // bytes per send call
 inline constexpr std::size_t kMaxRequestBytes = 65536;   // longer requests get 400
 inline constexpr std::size_t kDecodedPathBuffer = 2000;  // decoded path + terminator
 inline constexpr std::size_t kMaxDrainBytes = 65536;     // discarded by the graceful close

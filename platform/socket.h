@@ -50,8 +50,8 @@ bool ListenOn(SocketHandle s, int backlog);
 SocketHandle AcceptConnection(SocketHandle listener, IpAddress* client = nullptr);
 
 // Switches Nagle's algorithm off (Linux; nothing on Windows, which sets no
-// socket options): a response of several 1024-byte pieces would otherwise
-// have each piece held back until the previous one is acknowledged.
+// socket options): an answer sent in several pieces (TLS records) would
+// otherwise have each piece held back until the previous one is acknowledged.
 void SendPiecesAtOnce(SocketHandle s);
 int SocketError();
 // EMFILE, ENFILE, ENOBUFS, ENOMEM and their Winsock twins: the system is out
@@ -84,6 +84,16 @@ int SendBytes(SocketHandle s, const char* bytes, int length);
 // (at most 200 ms), so it follows at once.
 int SendWithin(SocketHandle s, const char* bytes, int length, int timeout_ms,
                bool more_follows = false);
+// The most bytes an answer hands SendWithin at a time. Windows sends on a
+// blocking socket once the wait found room, so a larger piece than that room
+// could block past the wait: 1024 bytes a call. Linux never blocks in a send
+// and waits between its own sends, so an answer goes whole, in one system
+// call while the socket has room.
+#ifdef _WIN32
+inline constexpr int kSendPieceBytes = 1024;
+#else
+inline constexpr int kSendPieceBytes = 1 << 30;
+#endif
 
 // Receives what has arrived, waiting up to `timeout_ms` for the first byte:
 // the byte count (0 when the peer closed), kReceiveTimedOut, or -1 on error.

@@ -68,11 +68,14 @@ void ReleaseSnapshot(SnapshotState& state) {
   state.mapping = platform::kNoMapping;
 }
 
-const SensorSnapshot* AttachSensorSnapshot(const wchar_t* monitor_path, CWString& error_text,
-                                           std::string* names_text, bool may_start_monitor) {
+namespace {
+
+// Opens and maps the block into `state`, which holds nothing yet; with
+// `may_start_monitor`, starts the monitor when the block is missing.
+const SensorSnapshot* AttachInto(SnapshotState& state, const wchar_t* monitor_path,
+                                 CWString& error_text, std::string* names_text,
+                                 bool may_start_monitor, bool trace_failure) {
   if (names_text != nullptr) names_text->clear();
-  SnapshotState& state = TheSnapshotState();
-  ReleaseSnapshot(state);
   std::wstring refusal;
   state.mapping = platform::OpenSharedMemoryReadOnly(kSnapshotName, &refusal, kSnapshotSize);
   // A successful open leaves no error of its own (a stale errno is not one).
@@ -104,7 +107,7 @@ const SensorSnapshot* AttachSensorSnapshot(const wchar_t* monitor_path, CWString
     CWString message;
     Format(message, L"Can't connect to Kelvane shared memory.  OFM={0}, MVoF={1}\r\n", open_error,
            map_error);
-    WriteDebugText(std::wstring(message.View()));
+    if (trace_failure) WriteDebugText(std::wstring(message.View()));
     if (open_error != 0) {
       error_text = GetSystemErrorText(open_error);
     } else if (map_error != 0) {
@@ -117,4 +120,23 @@ const SensorSnapshot* AttachSensorSnapshot(const wchar_t* monitor_path, CWString
     }
   }
   return state.view;
+}
+
+}  // namespace
+
+const SensorSnapshot* AttachSensorSnapshot(const wchar_t* monitor_path, CWString& error_text,
+                                           std::string* names_text, bool may_start_monitor) {
+  SnapshotState& state = TheSnapshotState();
+  ReleaseSnapshot(state);
+  return AttachInto(state, monitor_path, error_text, names_text, may_start_monitor, true);
+}
+
+bool ReadSensorSnapshot(const wchar_t* monitor_path, SensorSnapshot& copy, CWString& error_text,
+                        std::string* names_text, bool trace_failure) {
+  SnapshotState own;
+  const SensorSnapshot* view =
+      AttachInto(own, monitor_path, error_text, names_text, false, trace_failure);
+  if (view != nullptr) CopySnapshot(*view, copy);
+  ReleaseSnapshot(own);
+  return view != nullptr;
 }

@@ -21,6 +21,13 @@ const SensorSnapshot* AttachSensorSnapshot(const wchar_t* monitor_path, CWString
                                            std::string* names_text = nullptr,
                                            bool may_start_monitor = true);
 
+// A look that starts nothing: its own mapping and view, released before it
+// returns, so looks need no lock between them and none keeps a handle on the
+// block. True with `copy` (and `names_text`) filled; false with `error_text`
+// set as above, and the failure traced only with `trace_failure`.
+bool ReadSensorSnapshot(const wchar_t* monitor_path, SensorSnapshot& copy, CWString& error_text,
+                        std::string* names_text, bool trace_failure);
+
 // Copies the readings out of a view. A view of the outside monitor's live
 // block (Windows) may change under the copy: it is copied until two copies
 // in a row agree (a few tries at most), so a copy is rarely a mix of two

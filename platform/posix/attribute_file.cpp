@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+#include "platform/posix/file_identity.h"
+
 namespace platform {
 
 AttributeFile::~AttributeFile() {
@@ -42,9 +44,7 @@ std::optional<std::string> AttributeFile::ReadFromStart(std::size_t max) const {
 FolderStamp StampOfFolder(const std::string& path) {
   struct stat info {};
   if (stat(path.c_str(), &info) != 0) return {};
-  return {static_cast<std::uint64_t>(info.st_ino) ^ (static_cast<std::uint64_t>(info.st_dev) << 40),
-          static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
-          static_cast<std::int64_t>(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec};
+  return {FileIdentity(info), Nanoseconds(info.st_mtim), Nanoseconds(info.st_ctim)};
 }
 
 }  // namespace platform

@@ -1,13 +1,10 @@
 #include "platform/posix/file_read_cache.h"
 
-#include <sys/stat.h>
-#include <time.h>
-
-#include <cstdint>
 #include <mutex>
 #include <new>
 #include <vector>
 
+#include "platform/file_stamp.h"
 #include "platform/posix/file_io.h"
 
 namespace platform {
@@ -15,18 +12,9 @@ namespace {
 
 constexpr std::size_t kMaxFiles = 8;
 
-struct Stamp {
-  dev_t device;
-  ino_t inode;
-  off_t size;
-  std::int64_t modified_ns;
-  std::int64_t changed_ns;
-  bool operator==(const Stamp&) const = default;
-};
-
 struct CachedFile {
-  std::string path;
-  Stamp stamp;
+  std::wstring path;
+  FileStamp stamp;
   std::string content;
 };
 
@@ -41,32 +29,7 @@ FileReadCache& TheCache() {
   return *cache;
 }
 
-std::int64_t Nanoseconds(const timespec& t) {
-  return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
-
-bool StampOf(const std::string& path, Stamp& stamp) {
-  struct stat status {};
-  if (stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
-  stamp = {status.st_dev, status.st_ino, status.st_size, Nanoseconds(status.st_mtim),
-           Nanoseconds(status.st_ctim)};
-  return true;
-}
-
-std::int64_t WallClockNs() {
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  return Nanoseconds(now);
-}
-
-// True when the file's last change was settled_ms old at `looked_ns`.
-bool Settled(const Stamp& stamp, std::int64_t looked_ns) {
-  const std::int64_t settled_ns =
-      static_cast<std::int64_t>(TheFileReadCacheSettings().settled_ms) * 1000000;
-  return looked_ns - stamp.changed_ns > settled_ns;
-}
-
-bool FindUnchanged(const std::string& path, const Stamp& stamp, std::string& content) {
+bool FindUnchanged(const std::wstring& path, const FileStamp& stamp, std::string& content) {
   FileReadCache& cache = TheCache();
   std::lock_guard<std::mutex> hold(cache.mutex);
   for (const CachedFile& file : cache.files) {
@@ -78,7 +41,7 @@ bool FindUnchanged(const std::string& path, const Stamp& stamp, std::string& con
   return false;
 }
 
-void Remember(const std::string& path, const Stamp& stamp, const std::string& content) {
+void Remember(const std::wstring& path, const FileStamp& stamp, const std::string& content) {
   FileReadCache& cache = TheCache();
   std::lock_guard<std::mutex> hold(cache.mutex);
   for (CachedFile& file : cache.files) {
@@ -91,7 +54,7 @@ void Remember(const std::string& path, const Stamp& stamp, const std::string& co
   cache.files.push_back({path, stamp, content});
 }
 
-void Forget(const std::string& path) {
+void Forget(const std::wstring& path) {
   FileReadCache& cache = TheCache();
   std::lock_guard<std::mutex> hold(cache.mutex);
   std::erase_if(cache.files, [&](const CachedFile& file) { return file.path == path; });
@@ -105,23 +68,21 @@ FileReadCacheSettings& TheFileReadCacheSettings() {
 }
 
 bool ReadUnchangedOrWholeFile(const std::wstring& path, std::string& content) {
-  const std::string narrow = NarrowPath(path);
-  const std::int64_t looked_ns = WallClockNs();
-  Stamp before{};
+  const FileStamp before = StampOfFile(path, TheFileReadCacheSettings().settled_ms);
   // Anything but a regular file (or a missing one) is read as it is.
-  if (!StampOf(narrow, before)) return ReadWholeFile(path, content);
-  if (FindUnchanged(narrow, before, content)) return true;
+  if (!before.exists) return ReadWholeFile(path, content);
+  if (FindUnchanged(path, before, content)) return true;
   if (!ReadWholeFile(path, content)) {
-    Forget(narrow);
+    Forget(path);
     return false;
   }
   // Kept under the stamp taken before the read: a change during the read
   // gives a newer stamp, so the next read reads again.
   try {
-    if (Settled(before, looked_ns)) {
-      Remember(narrow, before, content);
+    if (before.settled) {
+      Remember(path, before, content);
     } else {
-      Forget(narrow);
+      Forget(path);
     }
   } catch (const std::bad_alloc&) {
     // Not kept: the next read reads the file again.

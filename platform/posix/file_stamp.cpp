@@ -3,16 +3,10 @@
 #include <sys/stat.h>
 #include <time.h>
 
+#include "platform/posix/file_identity.h"
 #include "platform/posix/file_io.h"
 
 namespace platform {
-namespace {
-
-std::int64_t Nanoseconds(const timespec& t) {
-  return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
-
-}  // namespace
 
 FileStamp StampOfFile(const std::wstring& path, int settled_ms) {
   struct stat info {};
@@ -21,8 +15,7 @@ FileStamp StampOfFile(const std::wstring& path, int settled_ms) {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
   stamp.exists = true;
-  stamp.identity =
-      static_cast<std::uint64_t>(info.st_ino) ^ (static_cast<std::uint64_t>(info.st_dev) << 40);
+  stamp.identity = FileIdentity(info);
   stamp.size = static_cast<std::uint64_t>(info.st_size);
   stamp.modified = Nanoseconds(info.st_mtim);
   stamp.changed = Nanoseconds(info.st_ctim);

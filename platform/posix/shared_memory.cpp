@@ -14,6 +14,7 @@
 #include <new>
 #include <vector>
 
+#include "platform/posix/file_identity.h"
 #include "platform/posix/file_io.h"
 
 namespace platform {
@@ -65,11 +66,6 @@ struct OpenObject {
   off_t size;
   std::uint64_t identity;  // device and inode
 };
-
-std::uint64_t IdentityOf(const struct stat& status) {
-  return static_cast<std::uint64_t>(status.st_ino) ^
-         (static_cast<std::uint64_t>(status.st_dev) << 40);
-}
 
 // The descriptor of the last closed object stays open for the next open of the same name:
 // asking it whether its object still has a name (fstat) costs less than looking the name up
@@ -137,7 +133,7 @@ int OpenTrusted(const std::string& object, std::size_t block_size, int kept, std
     return -1;
   }
   size = status.st_size;
-  identity = IdentityOf(status);
+  identity = FileIdentity(status);
   return fd;
 }
 
