@@ -416,7 +416,9 @@ def clients_that_keep_their_side_open_hold_no_descriptor_each():
             kept.append(s)
         held = len(os.listdir(f"/proc/{process.pid}/fd"))
         print(f"descriptors: {before} before, {held} with 300 clients keeping their side open")
-        kv.check(held <= before + 2 * 32, (before, held))
+        # At most 64 wait for their peers; the last client's may still be on
+        # its way to them, since its end of stream is sent before the hand-over.
+        kv.check(held <= before + 2 * 32 + 1, (before, held))
         kv.check(kv.http(port, "/?format=json")[0] == "HTTP/1.1 200 OK", "answer after")
     finally:
         for s in kept:
