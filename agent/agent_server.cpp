@@ -102,12 +102,12 @@ std::shared_ptr<const SensorNames> NamesFor(const std::vector<std::string>& line
 // shown, and a copy of the readings whenever there is a view. Looks run side
 // by side, each on its own handles, released at once; one that finds no block
 // and may start the monitor goes on alone, on the shared state that remembers
-// the monitor it started. No handle is kept between
-// looks, so a monitor's block ends when the monitor does.
+// the monitor it started. No handle is kept between looks, so a monitor's
+// block ends when the monitor does.
 struct ReadingsRead {
   CWString error;
   bool has_view = false;
-  SensorSnapshot readings;
+  SensorSnapshot readings{};
   std::string names_text;
 };
 
@@ -294,22 +294,32 @@ bool KelvaneHTTPAgentHTTPServer::HandleRequest(Request& request, const std::wstr
   }
   const bool with_names = ShowsNames(format);
   ReadingsRead read = ReadReadings(monitor_path, tested, with_names, true);
-  const SensorSnapshot& readings = read.readings;
   const SensorSnapshot* view = read.has_view ? &read.readings : nullptr;
-  const CWString& error = read.error;
-  const std::string& names_text = read.names_text;
-  std::shared_ptr<const SensorNames> shown;
-  if (with_names && view != nullptr && error.IsEmpty()) {
-    shown = NamesFor(view_of_settings->label_lines, names_text, readings);
+  std::shared_ptr<const SensorNames> names;
+  if (with_names && view != nullptr && read.error.IsEmpty()) {
+    names = NamesFor(view_of_settings->label_lines, read.names_text, read.readings);
   }
-  const SensorNames* names = shown.get();
+  if (format == OutputFormat::Sensors || format == OutputFormat::Prometheus ||
+      format == OutputFormat::Html) {
+    AnswerInputs inputs;
+    inputs.settings = std::move(view_of_settings);
+    inputs.names = std::move(names);
+    inputs.has_view = read.has_view;
+    inputs.readings = read.readings;
+    inputs.error = read.error;
+    if (format == OutputFormat::Html) {
+      inputs.tested = tested;
+      inputs.port = stored.port;
+      AnswerPage(request, std::move(inputs));
+    } else {
+      AnswerWithStatuses(request, format, std::move(inputs), read.names_text);
+    }
+    return true;
+  }
+  const CWString& error = read.error;
   std::string body;
   body.reserve(kBodyReserve);
-  ReadingStatuses statuses;
   switch (format) {
-    case OutputFormat::Html:
-      RenderHtml(body, view, error, tested, stored.port, names);
-      break;
     case OutputFormat::Simple:
       RenderSimple(body, view, error);
       break;
@@ -319,27 +329,59 @@ bool KelvaneHTTPAgentHTTPServer::HandleRequest(Request& request, const std::wstr
     case OutputFormat::Json:
       RenderJson(body, view, error);
       break;
+    case OutputFormat::Html:
     case OutputFormat::Prometheus:
-      if (view != nullptr && error.IsEmpty())
-        statuses = StatusesOf(readings, names_text, view_of_settings->limits);
-      RenderPrometheus(body, view, error, names, &statuses);
-      request.SetResponseOfType(kStatusOk, body, kPrometheusContentType);
-      return true;
-    case OutputFormat::Sensors: {
-      SlotExtremes extremes;
-      if (history_ != nullptr) extremes = history_->History().ExtremesSinceStart();
-      if (view != nullptr && error.IsEmpty())
-        statuses = StatusesOf(readings, names_text, view_of_settings->limits);
-      RenderSensors(body, view, error, names, history_ != nullptr ? &extremes : nullptr, &statuses);
-      request.SetResponseOfType(kStatusOk, body, kSensorsContentType);
-      return true;
-    }
+    case OutputFormat::Sensors:
     case OutputFormat::History:
     case OutputFormat::Dashboard:
       break;  // answered above
   }
   request.SetResponseText(kStatusOk, body.c_str(), FormatExtension(format));
   return true;
+}
+
+void KelvaneHTTPAgentHTTPServer::AnswerPage(Request& request, AnswerInputs inputs) {
+  std::shared_ptr<const std::string> body = page_answer_.Find(inputs);
+  if (body == nullptr) {
+    auto made = std::make_shared<std::string>();
+    made->reserve(kBodyReserve);
+    RenderHtml(*made, inputs.has_view ? &inputs.readings : nullptr, inputs.error, inputs.tested,
+               inputs.port, inputs.names.get());
+    body = made;
+    page_answer_.Keep(std::move(inputs), body);
+  }
+  request.SetResponseText(kStatusOk, body->c_str(), FormatExtension(OutputFormat::Html));
+}
+
+void KelvaneHTTPAgentHTTPServer::AnswerWithStatuses(Request& request, OutputFormat format,
+                                                    AnswerInputs inputs,
+                                                    const std::string& names_text) {
+  const bool sensors = format == OutputFormat::Sensors;
+  AnswerCache& cache = sensors ? sensors_answer_ : prometheus_answer_;
+  if (sensors && history_ != nullptr) inputs.extremes = history_->History().ExtremesSinceStart();
+  inputs.state_changes = status_tracker_.StateChanges();
+  std::shared_ptr<const std::string> body = cache.Find(inputs);
+  if (body == nullptr) {
+    ReadingStatuses statuses;
+    if (inputs.has_view && inputs.error.IsEmpty()) {
+      statuses = StatusesOf(inputs.readings, names_text, inputs.settings->limits);
+      // Counted with the states these statuses hold, not any made since.
+      inputs.state_changes = statuses.state_changes;
+    }
+    auto made = std::make_shared<std::string>();
+    made->reserve(kBodyReserve);
+    const SensorSnapshot* view = inputs.has_view ? &inputs.readings : nullptr;
+    if (sensors) {
+      RenderSensors(*made, view, inputs.error, inputs.names.get(),
+                    inputs.extremes ? &*inputs.extremes : nullptr, &statuses);
+    } else {
+      RenderPrometheus(*made, view, inputs.error, inputs.names.get(), &statuses);
+    }
+    body = made;
+    cache.Keep(std::move(inputs), body);
+  }
+  request.SetResponseOfType(kStatusOk, *body,
+                            sensors ? kSensorsContentType : kPrometheusContentType);
 }
 
 std::shared_ptr<const DriverLimits> KelvaneHTTPAgentHTTPServer::DriverLimitsOf(

@@ -4,7 +4,9 @@
 // the format asked for ("format": simple, xml, json; the HTML page
 // otherwise), or with an error text in that format. A non-empty "port"
 // parameter (with "canlaunch") is a settings action, stored before the answer
-// is built. One request at a time attaches to the snapshot and renders it.
+// is built. Requests look at the snapshot side by side, each on its own
+// handles; the page and the sensors and Prometheus answers are made again
+// only when what they show has changed.
 //
 // Optional keys of the settings file, read per request: "SettingsFrom"
 // limits who may carry out a settings action (refused ones get 403 and change
@@ -14,6 +16,7 @@
 #include <mutex>
 #include <string>
 
+#include "agent/answer_cache.h"
 #include "agent/reading_status.h"
 #include "agent/settings_view.h"
 #include "auth/basic_auth.h"
@@ -60,6 +63,12 @@ class KelvaneHTTPAgentHTTPServer : public HTTPServer {
   // The sampler's look at the block: never starts the monitor.
   void ReadForHistory(SampleRead& read);
   void AnswerHistory(Request& request, bool tested);
+  // The page: made again only when `inputs` differ from the last page's.
+  void AnswerPage(Request& request, AnswerInputs inputs);
+  // ?format=sensors and Prometheus, whose readings carry their states: made
+  // again only when `inputs` differ from the last answer's of its format.
+  void AnswerWithStatuses(Request& request, OutputFormat format, AnswerInputs inputs,
+                          const std::string& names_text);
   // The limits and states of `readings`, from [Limits] over the driver's
   // (published with the names); what is new to
   // report about them goes to the event log and the trace, once.
@@ -70,6 +79,7 @@ class KelvaneHTTPAgentHTTPServer : public HTTPServer {
   std::shared_ptr<const DriverLimits> DriverLimitsOf(const std::string& names_text);
   std::unique_ptr<HistorySampler> history_;
   StatusTracker status_tracker_;
+  AnswerCache page_answer_, sensors_answer_, prometheus_answer_;
   SettingsViewCache settings_view_;
   std::mutex driver_limits_mutex_;
   std::string driver_limits_text_;

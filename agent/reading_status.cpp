@@ -89,20 +89,32 @@ ReadingStatuses StatusTracker::Update(const SensorSnapshot& snapshot, const Limi
       status.limits =
           limits::Checked(static_cast<limits::Kind>(kind), merged, ReadingWhat(kind, i), found);
       if (!status.Shown()) {
-        states_[kind][i] = limits::State::Ok;
+        SetState(kind, i, limits::State::Ok);
         continue;
       }
       statuses.any = true;
       status.state = limits::NextState(static_cast<limits::Kind>(kind), states_[kind][i],
                                        NaturalValue(snapshot, kind, i), status.limits,
                                        status.alarm.value_or(false));
-      states_[kind][i] = status.state;
+      SetState(kind, i, status.state);
     }
   }
+  statuses.state_changes = state_changes_;
   found.insert(found.end(), yours.errors.begin(), yours.errors.end());
   for (std::wstring& note : found) {
     if (noted_.size() >= kMaxNotes || !noted_.insert(note).second) continue;
     notes.push_back(std::move(note));
   }
   return statuses;
+}
+
+std::uint64_t StatusTracker::StateChanges() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return state_changes_;
+}
+
+void StatusTracker::SetState(int kind, int index, limits::State state) {
+  if (states_[kind][index] == state) return;
+  states_[kind][index] = state;
+  ++state_changes_;
 }

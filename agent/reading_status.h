@@ -3,6 +3,7 @@
 // the tracker that keeps each reading's state from one read to the next so
 // that a state clears only past its hysteresis.
 #include <array>
+#include <cstdint>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -24,7 +25,8 @@ struct ReadingStatus {
 struct ReadingStatuses {
   // By kind (temperature, fan, voltage), then position.
   std::array<std::array<ReadingStatus, kMaxSensorEntries>, 3> kinds;
-  bool any = false;  // some reading has a limit or an alarm flag
+  bool any = false;                 // some reading has a limit or an alarm flag
+  std::uint64_t state_changes = 0;  // the tracker's count once these were made
 };
 
 // Where a reading's limits come from besides [Limits]: its driver (our
@@ -48,9 +50,14 @@ class StatusTracker {
   // once (`notes` gets the new notes only). Thread-safe.
   ReadingStatuses Update(const SensorSnapshot& snapshot, const LimitsSection& yours,
                          const DriverLimits* driver, std::vector<std::wstring>& notes);
+  // How many times a reading's state has changed: while it stays the same,
+  // statuses made from the same readings and limits are the same too.
+  std::uint64_t StateChanges();
 
  private:
+  void SetState(int kind, int index, limits::State state);
   std::mutex mutex_;
+  std::uint64_t state_changes_ = 0;
   std::array<std::array<limits::State, kMaxSensorEntries>, 3> states_{};
   std::set<std::wstring> noted_;  // at most kMaxNotes
   static constexpr std::size_t kMaxNotes = 256;

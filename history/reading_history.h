@@ -34,6 +34,7 @@ struct Extremes {
     if (!any || value > max) max = value;
     any = true;
   }
+  bool operator==(const Extremes&) const = default;
 };
 
 // One reading's part of a copy.

@@ -107,7 +107,7 @@ bool HTTPServer::ListenUntilStopped(std::uint16_t port, const std::wstring& dire
     AcceptLoop();
     listening_ = false;
     // A stop that came before the socket was stored found nothing to close.
-    platform::SocketHandle left = socket_.exchange(platform::kNoSocket);
+    platform::SocketHandle left = TakeListeningSocket();
     if (left != platform::kNoSocket) platform::StopListening(left);
     platform::SocketsCleanup();
     DebugPrint(L"Server Stopped");
@@ -136,7 +136,7 @@ HTTPServer::SetupState HTTPServer::WaitForSetup(int timeout_ms) const {
 
 void HTTPServer::Stop() {
   stop_requested_ = true;
-  platform::SocketHandle s = socket_.exchange(platform::kNoSocket);
+  platform::SocketHandle s = TakeListeningSocket();
   if (s != platform::kNoSocket) platform::StopListening(s);
   DebugPrint(L"Server Stopping");
 }

@@ -7,7 +7,10 @@
 // HandleRequest, send the response, and hand the connection to the graceful
 // close. Every response closes its connection. Open connections are capped
 // (ServerTimeouts().max_connections): at the cap the listener accepts no
-// more until one ends, and the kernel's backlog holds the rest.
+// more until one ends, and the kernel's backlog holds the rest. Where a
+// listening socket never blocks (Linux), a worker that has answered and finds
+// the queue empty takes the next waiting connection itself, so that under
+// load an answer costs no hand-over between threads.
 //
 // HandleRequest runs on worker threads, several at once. Its contract: true,
 // the response built on the Request is sent; false, 404; an exception, 500.
@@ -21,8 +24,10 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
+#include "http/connection.h"
 #include "http/stream.h"
 #include "platform/net_address.h"
 #include "platform/socket.h"
@@ -72,6 +77,11 @@ class HTTPServer {
   void Stop();
   // Waits until no listener thread that Start began is left.
   void WaitForListener();
+  // For a worker with nothing queued: a connection already waiting at this
+  // server's socket, accepted within the cap. True when its request is whole
+  // (in `ready`, to be served now); false when none was waiting, or it went
+  // to a waiting room as the listener's would.
+  bool AcceptWaiting(ReadyConnection& ready);
 
   bool IsListening() const noexcept { return listening_; }
   std::uint16_t BoundPort() const noexcept { return bound_port_; }
@@ -85,11 +95,18 @@ class HTTPServer {
   // An accepted connection: to the workers when its request is already
   // whole, else to a waiting room.
   void PassOn(platform::SocketHandle socket, const platform::IpAddress& client);
+  // The same up to the queue: true with `ready` when the request is whole.
+  bool TakeIn(platform::SocketHandle socket, const platform::IpAddress& client,
+              ReadyConnection& ready);
+  // Taking the listening socket away (the stop step) waits for a worker's
+  // accept on it, so that none accepts on a number the system reuses.
+  platform::SocketHandle TakeListeningSocket();
 
   std::atomic<bool> listening_{false};
   std::wstring directory_;
   std::atomic<bool> stop_requested_{false};
   std::atomic<platform::SocketHandle> socket_{platform::kNoSocket};
+  std::mutex worker_accept_mutex_;  // held by a worker's accept on socket_
   std::atomic<std::uint16_t> bound_port_{0};
   std::atomic<int> listener_threads_{0};  // started by Start and not yet ended
   const std::uint64_t serial_;            // in the live servers' registry

@@ -79,19 +79,30 @@ void HTTPServer::AcceptLoop() {
 }
 
 void HTTPServer::PassOn(platform::SocketHandle socket, const platform::IpAddress& client) {
+  ReadyConnection ready;
+  if (TakeIn(socket, client, ready)) QueueConnection(std::move(ready));
+}
+
+bool HTTPServer::TakeIn(platform::SocketHandle socket, const platform::IpAddress& client,
+                        ReadyConnection& ready) {
   Connection connection;
   try {
     connection.stream = streams_->Make(socket);
   } catch (...) {
-    return DismissConnection(socket);  // no memory for it: closed, the server goes on
+    DismissConnection(socket);  // no memory for it: closed, the server goes on
+    return false;
   }
   connection.server_serial = serial_;
   connection.client = client;
   // A stream that opens first (a TLS handshake) opens in a room of its own.
   if (!connection.stream->Opened()) {
     WaitingRoom* room = NextOpeningRoom();
-    if (room == nullptr) return DismissConnection(socket);
-    return room->Admit(std::move(connection));
+    if (room == nullptr) {
+      DismissConnection(socket);
+    } else {
+      room->Admit(std::move(connection));
+    }
+    return false;
   }
   // A request is usually whole when its connection is accepted (Linux
   // accepts once the first bytes are in): it then goes straight to the
@@ -100,13 +111,13 @@ void HTTPServer::PassOn(platform::SocketHandle socket, const platform::IpAddress
   char piece[kReceiveChunk + 1];
   const int n = connection.stream->ReceiveNow(piece, kReceiveChunk);
   if (n == 0 || (n > 0 && so_far.Append(piece, n) != RequestText::State::Incomplete)) {
-    ReadyConnection ready;
     ready.connection = std::move(connection);
     ready.too_long = so_far.state() == RequestText::State::TooLong;
     ready.received = so_far.received();
     ready.text = so_far.Take();
-    QueueConnection(std::move(ready));
-  } else if (n < 0 && n != platform::kReceiveTimedOut) {
+    return true;
+  }
+  if (n < 0 && n != platform::kReceiveTimedOut) {
     DebugPrint(L"Winsock Error: recv() on %d, err=%d", static_cast<int>(socket),
                platform::SocketError());
     DismissConnection(socket);
@@ -115,4 +126,25 @@ void HTTPServer::PassOn(platform::SocketHandle socket, const platform::IpAddress
   } else {
     DismissConnection(socket);  // nowhere to wait: closed, the server goes on
   }
+  return false;
+}
+
+bool HTTPServer::AcceptWaiting(ReadyConnection& ready) {
+  if (!platform::kAcceptsWithoutWaiting || stop_requested_) return false;
+  // Another worker at the same socket: the listener is there too.
+  std::unique_lock<std::mutex> hold(worker_accept_mutex_, std::try_to_lock);
+  const platform::SocketHandle listening = socket_;
+  if (!hold.owns_lock() || listening == platform::kNoSocket || !BelowCap()) return false;
+  platform::IpAddress client;
+  const platform::SocketHandle socket = platform::AcceptWaiting(listening, &client);
+  hold.unlock();
+  if (socket == platform::kNoSocket) return false;
+  ConnectionOpened();
+  DebugPrint(L"Accepted request on socket %d", static_cast<int>(socket));
+  return TakeIn(socket, client, ready);
+}
+
+platform::SocketHandle HTTPServer::TakeListeningSocket() {
+  std::lock_guard<std::mutex> hold(worker_accept_mutex_);
+  return socket_.exchange(platform::kNoSocket);
 }

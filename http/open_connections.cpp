@@ -48,6 +48,11 @@ void ConnectionOpened() {
   ++TheOpenConnections().open;
 }
 
+bool BelowCap() {
+  std::lock_guard<std::mutex> hold(TheOpenConnections().mutex);
+  return TheOpenConnections().open < ConnectionCap();
+}
+
 void ConnectionEnded() {
   OpenConnections& connections = TheOpenConnections();
   {

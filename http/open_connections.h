@@ -11,4 +11,7 @@ std::size_t ConnectionCap();
 // (seen within kAcceptBackoffMs).
 bool WaitBelowCap(const std::atomic<bool>& stop);
 void ConnectionOpened();
+// Whether the open connections are below the cap now. A worker's accept
+// beside the listener's may then pass the cap by one.
+bool BelowCap();
 void ConnectionEnded();

@@ -9,6 +9,7 @@
 #include "http/connection_queue.h"
 #include "http/debug_print.h"
 #include "http/draining_sockets.h"
+#include "http/http_server.h"
 #include "http/live_servers.h"
 #include "http/open_connections.h"
 #include "http/request.h"
@@ -106,6 +107,22 @@ bool TakeConnection(ConnectionQueue& queue, ReadyConnection& entry) {
   }
 }
 
+// After an answer, with nothing queued: a connection already waiting at the
+// same server's socket, taken here instead of through the listener and the
+// queue, which would cost a wake-up of another thread.
+bool AcceptNext(ConnectionQueue& queue, std::uint64_t serial, ReadyConnection& entry) {
+  if (!platform::kAcceptsWithoutWaiting) return false;
+  {
+    std::unique_lock<std::timed_mutex> hold(queue.mutex, std::try_to_lock);
+    if (!hold.owns_lock() || !queue.entries.empty()) return false;
+  }
+  HTTPServer* server = live_servers::BeginServing(serial);
+  if (server == nullptr) return false;
+  const bool accepted = server->AcceptWaiting(entry);
+  live_servers::EndServing(serial);
+  return accepted;
+}
+
 void WorkerThread() {
   ConnectionQueue& queue = TheConnectionQueue();
   ++queue.idle_workers;
@@ -117,11 +134,15 @@ void WorkerThread() {
   }
   ReadyConnection entry;
   while (TakeConnection(queue, entry)) {
-    // Uncounted before the look: the look serves whatever was counted on
-    // this worker (or on another that has not looked yet).
-    if (ServeConnection(queue, entry)) TakeFinishing(queue);
-    entry = ReadyConnection{};  // its stream's buffers go now, not at the next connection
-    ConnectionEnded();
+    std::uint64_t serial = 0;
+    do {
+      // Uncounted before the look: the look serves whatever was counted on
+      // this worker (or on another that has not looked yet).
+      if (ServeConnection(queue, entry)) TakeFinishing(queue);
+      serial = entry.connection.server_serial;
+      entry = ReadyConnection{};  // its stream's buffers go now, not at the next connection
+      ConnectionEnded();
+    } while (AcceptNext(queue, serial, entry));
     ++queue.idle_workers;
   }
 }

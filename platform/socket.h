@@ -45,9 +45,21 @@ bool BindAnyAddress(SocketHandle s, std::uint16_t port);
 // One address (of the socket's family), with the same options as above.
 bool BindAddress(SocketHandle s, const IpAddress& address, std::uint16_t port);
 bool ListenOn(SocketHandle s, int backlog);
-// Accepts one connection; kNoSocket on failure (SocketError tells why).
-// `client`, when given, gets the peer's address.
+// Accepts one connection, waiting for it; kNoSocket on failure (SocketError
+// tells why). `client`, when given, gets the peer's address.
 SocketHandle AcceptConnection(SocketHandle listener, IpAddress* client = nullptr);
+// Whether AcceptWaiting can take a connection without ever blocking: on
+// Linux a listening socket never blocks (AcceptConnection waits for it), so
+// a thread with nothing to do may take the next connection itself. Windows
+// listens as it always has, and there only the listener accepts.
+#ifdef _WIN32
+inline constexpr bool kAcceptsWithoutWaiting = false;
+#else
+inline constexpr bool kAcceptsWithoutWaiting = true;
+#endif
+// A connection that is already waiting to be accepted, or kNoSocket at once
+// (always kNoSocket without kAcceptsWithoutWaiting).
+SocketHandle AcceptWaiting(SocketHandle listener, IpAddress* client = nullptr);
 
 // Switches Nagle's algorithm off (Linux; nothing on Windows, which sets no
 // socket options): an answer sent in several pieces (TLS records) would

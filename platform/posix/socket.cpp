@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -103,9 +104,15 @@ bool BindAddress(SocketHandle s, const IpAddress& ip, std::uint16_t port) {
   return BindWithOptions(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
 }
 
-bool ListenOn(SocketHandle s, int backlog) { return listen(Fd(s), backlog) == 0; }
+// Non-blocking, so that AcceptWaiting never waits; AcceptConnection waits
+// in poll instead. Accepted sockets do not inherit it.
+bool ListenOn(SocketHandle s, int backlog) {
+  if (listen(Fd(s), backlog) != 0) return false;
+  const int flags = fcntl(Fd(s), F_GETFL);
+  return flags >= 0 && fcntl(Fd(s), F_SETFL, flags | O_NONBLOCK) == 0;
+}
 
-SocketHandle AcceptConnection(SocketHandle listener, IpAddress* client) {
+SocketHandle AcceptWaiting(SocketHandle listener, IpAddress* client) {
   for (;;) {
     sockaddr_storage peer{};
     socklen_t length = sizeof peer;
@@ -115,6 +122,17 @@ SocketHandle AcceptConnection(SocketHandle listener, IpAddress* client) {
       return fd;
     }
     if (errno != EINTR) return kNoSocket;
+  }
+}
+
+SocketHandle AcceptConnection(SocketHandle listener, IpAddress* client) {
+  for (;;) {
+    const SocketHandle accepted = AcceptWaiting(listener, client);
+    if (accepted != kNoSocket || (errno != EAGAIN && errno != EWOULDBLOCK)) return accepted;
+    // Another thread may take the connection first: then this waits again.
+    // StopListening's shutdown ends the wait, and the accept then fails.
+    pollfd polled{Fd(listener), POLLIN, 0};
+    if (poll(&polled, 1, -1) < 0 && errno != EINTR) return kNoSocket;
   }
 }
 

@@ -88,6 +88,11 @@ SocketHandle AcceptConnection(SocketHandle listener, IpAddress* client) {
   return s == INVALID_SOCKET ? kNoSocket : static_cast<SocketHandle>(s);
 }
 
+SocketHandle AcceptWaiting(SocketHandle, IpAddress*) {
+  WSASetLastError(WSAEWOULDBLOCK);
+  return kNoSocket;
+}
+
 int SocketError() { return WSAGetLastError(); }
 
 bool IsResourceShortage(int error) { return error == WSAEMFILE || error == WSAENOBUFS; }

@@ -129,6 +129,44 @@ TEST_F(HttpServerTest, BindToAPortInUseIsTraced) {
   platform::CloseSocket(holder);
 }
 
+// A worker's look at the listening socket never waits; where it may accept
+// (Linux) it takes a connection that is waiting, and the listener's own
+// accept still waits for the next. (A connection waits to be accepted once
+// its first byte is in.)
+TEST_F(HttpServerTest, AWorkersAcceptNeverWaits) {
+  platform::SocketsStartup();
+  platform::SocketHandle listener = platform::CreateTcpSocket();
+  ASSERT_TRUE(platform::BindAnyAddress(listener, 0));
+  ASSERT_TRUE(platform::ListenOn(listener, 5));
+  const std::uint16_t port = platform::LocalPort(listener);
+  EXPECT_EQ(platform::AcceptWaiting(listener), platform::kNoSocket);
+  const auto connect_and_send = [port] {
+    platform::SocketHandle s = platform::ConnectLoopback(port);
+    platform::SendBytes(s, "G", 1);
+    return s;
+  };
+  platform::SocketHandle first = connect_and_send();
+  platform::SocketHandle taken = platform::kNoSocket;
+  for (int i = 0; i < 200 && platform::kAcceptsWithoutWaiting && taken == platform::kNoSocket;
+       ++i) {
+    taken = platform::AcceptWaiting(listener);
+    if (taken == platform::kNoSocket) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(taken != platform::kNoSocket, platform::kAcceptsWithoutWaiting);
+  if (taken == platform::kNoSocket) taken = platform::AcceptConnection(listener);
+  platform::SocketHandle late = platform::kNoSocket;
+  std::thread later([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    late = connect_and_send();
+  });
+  platform::SocketHandle second = platform::AcceptConnection(listener);
+  later.join();
+  EXPECT_NE(second, platform::kNoSocket);
+  for (platform::SocketHandle s : {first, taken, late, second, listener}) {
+    if (s != platform::kNoSocket) platform::CloseSocket(s);
+  }
+}
+
 TEST_F(HttpServerTest, RestartBindsTheSamePortAtOnce) {
   SizedServer server;
   std::uint16_t port;
@@ -413,8 +451,8 @@ TEST_F(HttpServerTest, AConnectionOnDescriptorZeroIsServed) {
   TraceLog trace;
   SizedServer server;
   RunningServer running(server);
-  // Linux picks an accepted connection's descriptor when accept begins. With
-  // standard input closed, the accept after the first connection's gets 0.
+  // With standard input closed, an accepted connection may get descriptor 0
+  // (the lowest free one): the first, or the second once the first is gone.
   const int saved_stdin = dup(0);
   const int first = socket(AF_INET, SOCK_STREAM, 0);
   const int second = socket(AF_INET, SOCK_STREAM, 0);
@@ -426,7 +464,7 @@ TEST_F(HttpServerTest, AConnectionOnDescriptorZeroIsServed) {
   EXPECT_TRUE(WaitUntil([] { return fcntl(0, F_GETFD) == -1; }));
   dup2(saved_stdin, 0);
   close(saved_stdin);
-  EXPECT_EQ(trace.Count(L"Accepted request on socket 0"), 1);
+  EXPECT_GE(trace.Count(L"Accepted request on socket 0"), 1);
 }
 #endif
 
